@@ -7,7 +7,7 @@
 #include <array>
 #include <cstdint>
 
-namespace ixlumo::jpeg {
+namespace ix::jpeg {
 
 // Natural (row-major) index of the k-th coefficient in zig-zag order
 // (T.81 Figure A.6). Sixteen trailing 63s absorb an AC run that carries the
@@ -70,4 +70,4 @@ inline constexpr HuffmanSpec kChromaAc = {{0, 2, 1, 2, 4, 4, 3, 4, 7, 5, 4, 4, 0
 // start of image (2), a JFIF APP0 segment (18) and a comment segment (56).
 inline constexpr int kCameraPrefixBytes = 76;
 
-} // namespace ixlumo::jpeg
+} // namespace ix::jpeg

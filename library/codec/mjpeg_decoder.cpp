@@ -1,13 +1,13 @@
-#include "mjpeg_decoder.h"
+#include "library/codec/mjpeg_decoder.h"
 
-#include "jpeg_tables.h"
-#include "mjpeg_huffman.h"
+#include "library/codec/jpeg_tables.h"
+#include "library/codec/mjpeg_huffman.h"
 
 #include <array>
 #include <cstring>
 #include <new>
 
-namespace ixlumo {
+namespace ix::codec {
 
 namespace {
 
@@ -412,4 +412,4 @@ int32_t MjpegDecodeToYuy2(MjpegDecoder *decoder, const uint8_t *data, int32_t le
     return MjpegDecodeFrame(decoder, output);
 }
 
-} // namespace ixlumo
+} // namespace ix::codec

@@ -14,7 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace ixlumo {
+namespace ix::codec {
 
 struct MjpegDecoder;
 
@@ -100,4 +100,4 @@ int32_t MjpegDecodeToYuy2(MjpegDecoder *decoder, const uint8_t *data, int32_t le
                           int64_t capacity, int32_t *width, int32_t *height, int32_t maxWidth = 0,
                           int32_t maxHeight = 0);
 
-} // namespace ixlumo
+} // namespace ix::codec

@@ -14,12 +14,12 @@
 //    length 0), which ends the block without consuming bits.
 #pragma once
 
-#include "jpeg_tables.h"
+#include "library/codec/jpeg_tables.h"
 
 #include <array>
 #include <cstdint>
 
-namespace ixlumo {
+namespace ix::codec {
 
 struct HuffEntry {
     uint16_t next;  // first entry of the deeper sub-table, 0 for a leaf
@@ -149,4 +149,4 @@ inline constexpr auto kChromaDcLookup = huffman_detail::buildLookup<kChromaDcEnt
 inline constexpr auto kLumaAcLookup = huffman_detail::buildLookup<kLumaAcEntries>(jpeg::kLumaAc, 4, true);
 inline constexpr auto kChromaAcLookup = huffman_detail::buildLookup<kChromaAcEntries>(jpeg::kChromaAc, 4, true);
 
-} // namespace ixlumo
+} // namespace ix::codec
