@@ -37,7 +37,8 @@ bool stdinIsConsole();
 // Waits for one key without echo; returns at once when stdin is no console.
 int readKey();
 
-// Environment variable, empty when unset.
+// Environment variable, empty when unset; setEnv with null value removes it.
 std::string getEnv(const char *name);
+void setEnv(const char *name, const char *value);
 
 } // namespace ix::sys

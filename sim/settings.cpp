@@ -1,0 +1,170 @@
+#include "sim/settings.h"
+
+#include <cstdlib>
+#include <sstream>
+
+namespace ix::sim {
+namespace {
+
+std::vector<std::string> split(const std::string &s, char sep) {
+    std::vector<std::string> parts;
+    std::string cur;
+    for (char c : s) {
+        if (c == sep) {
+            parts.push_back(cur);
+            cur.clear();
+        } else {
+            cur += c;
+        }
+    }
+    parts.push_back(cur);
+    return parts;
+}
+
+std::string trim(const std::string &s) {
+    size_t a = s.find_first_not_of(" \t\r\n");
+    if (a == std::string::npos) return "";
+    size_t b = s.find_last_not_of(" \t\r\n");
+    return s.substr(a, b - a + 1);
+}
+
+bool number(const std::string &s, int base, unsigned long max, unsigned long &out) {
+    if (s.empty()) return false;
+    char *end = nullptr;
+    unsigned long v = std::strtoul(s.c_str(), &end, base);
+    if (*end != 0 || v > max) return false;
+    out = v;
+    return true;
+}
+
+bool u16(const std::string &s, int base, uint16_t &out) {
+    unsigned long v;
+    if (!number(s, base, 0xFFFF, v)) return false;
+    out = uint16_t(v);
+    return true;
+}
+
+bool extent(const std::string &s, uint16_t &w, uint16_t &h) {
+    auto x = s.find_first_of("xX");
+    if (x == std::string::npos) return false;
+    return u16(s.substr(0, x), 10, w) && u16(s.substr(x + 1), 10, h) && w > 0 && h > 0;
+}
+
+bool faultRule(const std::string &text, FaultRule &rule) {
+    auto f = split(text, ':');
+    rule = FaultRule{};
+    rule.op = f[0];
+    static const char *ops[] = {"get", "set", "getblock", "setblock", "read", "descriptor", "ioctl",
+                                "winusb", "stall", "unplug", "absent", "denied"};
+    bool known = false;
+    for (auto *o : ops) known = known || rule.op == o;
+    if (!known || f.size() > 3) return false;
+    if (f.size() >= 2 && !f[1].empty() && f[1] != "*") {
+        unsigned long r;
+        if (!number(f[1], 10, 0xFFFF, r)) return false;
+        rule.reg = int(r);
+    }
+    if (f.size() == 3 && !f[2].empty()) {
+        std::string n = f[2];
+        if (n.back() == '+') {
+            rule.onward = true;
+            n.pop_back();
+        }
+        unsigned long v;
+        if (!number(n, 10, 1000000000, v) || v == 0) return false;
+        rule.nth = unsigned(v);
+    }
+    return true;
+}
+
+} // namespace
+
+bool parseSettings(const std::string &text, Settings &out, std::string &error) {
+    out = Settings{};
+    std::string t = trim(text);
+    if (t.empty() || t == "1") return true;
+    for (const std::string &raw : split(t, ';')) {
+        std::string item = trim(raw);
+        if (item.empty() || item == "1") continue;
+        auto eq = item.find('=');
+        if (eq == std::string::npos) {
+            error = "setting without a value: " + item;
+            return false;
+        }
+        std::string key = trim(item.substr(0, eq)), value = trim(item.substr(eq + 1));
+        bool ok = true;
+        unsigned long v = 0;
+        if (key == "pid") ok = u16(value, 16, out.productId);
+        else if (key == "vid") ok = u16(value, 16, out.vendorId);
+        else if (key == "fw") ok = u16(value, 16, out.firmware);
+        else if (key == "revision") ok = u16(value, 10, out.revision);
+        else if (key == "sensor0") ok = extent(value, out.sensorWidth[0], out.sensorHeight[0]);
+        else if (key == "sensor1") ok = extent(value, out.sensorWidth[1], out.sensorHeight[1]);
+        else if (key == "target0") ok = u16(value, 10, out.target[0]);
+        else if (key == "target1") ok = u16(value, 10, out.target[1]);
+        else if (key == "range") {
+            out.range.clear();
+            for (const std::string &step : split(value, ',')) {
+                auto at = step.find('@');
+                RangeStep s{0, 0};
+                unsigned long ms = 0;
+                ok = ok && u16(trim(step.substr(0, at)), 10, s.value);
+                if (at != std::string::npos) ok = ok && number(trim(step.substr(at + 1)), 10, 0xFFFFFFFFul, ms);
+                s.atMs = uint32_t(ms);
+                if (!out.range.empty() && s.atMs < out.range.back().atMs) ok = false;
+                out.range.push_back(s);
+            }
+            ok = ok && !out.range.empty();
+        } else if (key == "fps") {
+            ok = number(value, 10, 1000, v) && v > 0;
+            out.fps = unsigned(v);
+        } else if (key == "quality") {
+            ok = number(value, 10, 100, v) && v > 0;
+            out.quality = unsigned(v);
+        } else if (key == "flash") {
+            out.flashPath = value;
+            ok = !value.empty();
+        } else if (key == "trace") {
+            out.tracePath = value;
+            ok = !value.empty();
+        } else if (key == "fail") {
+            for (const std::string &r : split(value, ',')) {
+                if (trim(r).empty()) continue;
+                FaultRule rule;
+                ok = ok && faultRule(trim(r), rule);
+                if (!ok) break;
+                if (rule.op == "absent") out.absent = true;
+                else if (rule.op == "denied") out.denied = true;
+                else out.faults.push_back(rule);
+            }
+        } else if (key == "manufacturer") out.manufacturer = value;
+        else if (key == "product") out.product = value;
+        else if (key == "serial") out.serial = value;
+        else if (key == "erasebusy") {
+            if (value == "forever") out.eraseNeverReady = true;
+            else if (value == "fail") out.eraseFails = true;
+            else {
+                ok = number(value, 10, 100000, v);
+                out.eraseBusyPolls = unsigned(v);
+            }
+        } else if (key == "restartms") {
+            ok = number(value, 10, 600000, v);
+            out.restartMs = unsigned(v);
+        } else if (key.rfind("reg", 0) == 0 && key.size() > 3) {
+            unsigned long r;
+            uint16_t val;
+            ok = number(key.substr(3), 10, 0xFFFF, r) && (u16(value, 10, val) || (value.rfind("0x", 0) == 0 && u16(value.substr(2), 16, val)));
+            if (ok) out.registers[uint16_t(r)] = val;
+        } else {
+            error = "unknown setting: " + key;
+            return false;
+        }
+        if (!ok) {
+            error = "bad value for " + key + ": " + value;
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace ix::sim
