@@ -1,0 +1,21 @@
+// Resource identifiers of IxInstallLumo.
+#pragma once
+
+#define IDS_APP_TITLE 103
+#define IDS_WINDOW_CLASS 109
+
+#define IDI_INSTALLER 107
+#define IDI_INSTALLER_SMALL 108
+
+#define IDB_WATERMARK 129
+#define IDB_HEADER 149
+
+#define IDD_WELCOME 130
+#define IDD_INSTALLING 131
+#define IDD_FINISHED 132
+#define IDD_UNINSTALLING 138
+
+#define IDC_WELCOME_TEXT 1000
+#define IDC_INSTALL 1002
+#define IDC_UNINSTALL 1003
+#define IDC_DELETE_SOFTWARE 1005
