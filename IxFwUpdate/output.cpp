@@ -1,0 +1,92 @@
+#include "IxFwUpdate/output.h"
+
+#include <cstdarg>
+#include <cwchar>
+#include <memory>
+#include <new>
+
+#include "IxFwUpdate/os.h"
+
+namespace ix::fw {
+
+namespace {
+
+TextSink g_console = nullptr;
+TextSink g_debug = nullptr;
+
+void toConsole(const wchar_t *text, size_t length) {
+    (g_console ? g_console : os::consoleWrite)(text, length);
+}
+
+void toDebugger(const wchar_t *text, size_t length) {
+    (g_debug ? g_debug : os::debugOutput)(text, length);
+}
+
+// vswprintf reports only that a text did not fit, never how much room it
+// needs, so each attempt works on its own copy of the arguments.
+int tryFormat(wchar_t *buffer, size_t capacity, const wchar_t *format, va_list args) {
+    va_list copy;
+    va_copy(copy, args);
+    int n = std::vswprintf(buffer, capacity, format, copy);
+    va_end(copy);
+    return n;
+}
+
+} // namespace
+
+void setConsoleSink(TextSink sink) { g_console = sink; }
+void setDebugSink(TextSink sink) { g_debug = sink; }
+
+void conPrint(const wchar_t *format, ...) {
+    va_list args;
+    va_start(args, format);
+    wchar_t local[512];
+    int n = tryFormat(local, 512, format, args);
+    if (n >= 0) {
+        toConsole(local, size_t(n));
+    } else {
+        // Console lines carry at most a path or an argument; grow until it fits.
+        for (size_t capacity = 1024; capacity <= kMaxDebugUnits; capacity *= 2) {
+            std::unique_ptr<wchar_t[]> heap(new (std::nothrow) wchar_t[capacity]);
+            if (!heap) break;
+            n = tryFormat(heap.get(), capacity, format, args);
+            if (n >= 0) {
+                toConsole(heap.get(), size_t(n));
+                break;
+            }
+        }
+    }
+    va_end(args);
+}
+
+void IxDbg(int level, const wchar_t *format, ...) {
+    if (level == 0) return;
+    va_list args;
+    va_start(args, format);
+    wchar_t local[512];
+    int n = tryFormat(local, 512, format, args);
+    if (n >= 0) {
+        toDebugger(local, size_t(n));
+        va_end(args);
+        return;
+    }
+    // Longer than the stack buffer: a heap buffer, freed before returning.
+    // The length is found by growing, since the wide formatter cannot tell it.
+    bool sent = false;
+    for (size_t capacity = 1024; capacity <= kMaxDebugUnits && !sent; capacity *= 2) {
+        std::unique_ptr<wchar_t[]> heap(new (std::nothrow) wchar_t[capacity]);
+        if (!heap) break;
+        n = tryFormat(heap.get(), capacity, format, args);
+        if (n >= 0) {
+            toDebugger(heap.get(), size_t(n));
+            sent = true;
+        }
+    }
+    va_end(args);
+    if (!sent) {
+        static const wchar_t kLost[] = L"IxDbg: Memory Allocation Error!\n";
+        toDebugger(kLost, sizeof kLost / sizeof kLost[0] - 1);
+    }
+}
+
+} // namespace ix::fw
