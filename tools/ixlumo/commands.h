@@ -1,0 +1,20 @@
+// Sub-commands beyond `info`. Each lives in a file of its own and registers in
+// commands.cpp.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct Command {
+    const char *name;
+    const char *synopsis;
+    const char *help;
+    bool needsCamera;
+    int (*run)(const std::vector<std::string> &args);
+};
+
+const std::vector<Command> &extraCommands();
+
+// Helpers shared by the commands.
+std::string narrowControl(uint32_t id);
+int scalarControl(uint32_t id, uint16_t &value);
