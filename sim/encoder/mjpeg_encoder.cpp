@@ -159,9 +159,11 @@ void transform(const float *samples, const std::array<float, 64> &m, const uint8
         for (int u = 0; u < 8; ++u) {
             float s = 0;
             for (int y = 0; y < 8; ++y) s += m[v * 8 + y] * tmp[y * 8 + u];
-            const int limit = 1023; // keeps every DC difference within category 11
-            coef[v * 8 + u] = static_cast<int16_t>(std::clamp(static_cast<int>(std::lround(s / quant[v * 8 + u])),
-                                                              -limit, limit));
+            // Baseline ranges: AC within category 10, DC within -1024..1023 so
+            // that every DC difference stays within category 11.
+            const int lo = (u | v) ? -1023 : -1024;
+            coef[v * 8 + u] = static_cast<int16_t>(
+                std::clamp(static_cast<int>(std::lround(s / quant[v * 8 + u])), lo, 1023));
         }
 }
 
