@@ -249,7 +249,8 @@ uint16_t VirtualCamera::readRegister(uint16_t reg) {
             --eraseBusyLeft_;
             return kStatusBusy;
         }
-        return eraseFailed_ ? kStatusFailed : 0;
+        // Idle, it answers its power-up value (0 unless `reg66=` says otherwise).
+        return eraseFailed_ ? kStatusFailed : regs_[kRegFlashStatus];
     default: return regs_[reg];
     }
 }

@@ -58,9 +58,13 @@ int readBit(CameraContext &ctx, uint16_t reg, uint16_t mask, uint16_t *buffer, u
     return r;
 }
 
+// The context's strings are 256 units with a terminator; one that arrived
+// without it is read as its first 255 units so the copy stays inside.
+constexpr size_t kTextUnits = 256;
+
 size_t textLength(const char16_t *text) {
     size_t n = 0;
-    while (n < 256 && text[n]) ++n;
+    while (n < kTextUnits - 1 && text[n]) ++n;
     return n;
 }
 
@@ -73,7 +77,7 @@ int getText(const char16_t *text, bool wide, uint16_t *buffer, uint32_t bufferBy
     if (!buffer) return 1;
     if (wide) {
         if (bufferBytes >= 2 * n) {
-            std::memcpy(buffer, text, 2 * n);
+            std::memcpy(buffer, text, 2 * (n - 1)); // the zero fill is the terminator
             if (returnedBytes) *returnedBytes = int32_t(2 * n);
         } else {
             if (bufferBytes >= 2) std::memcpy(buffer, text, bufferBytes - 2);
@@ -94,9 +98,12 @@ int getText(const char16_t *text, bool wide, uint16_t *buffer, uint32_t bufferBy
 
 uint16_t valueOf(const void *data) {
     uint16_t v = 0;
-    if (data) std::memcpy(&v, data, 2);
+    std::memcpy(&v, data, 2);
     return v;
 }
+
+// A set without a value is malformed: refused before anything changes.
+constexpr int kNoValue = 4;
 
 } // namespace
 
@@ -173,6 +180,7 @@ int getBasicControl(CameraContext &ctx, uint32_t id, uint16_t *buffer, uint32_t 
 }
 
 int setBasicControl(CameraContext &ctx, uint32_t id, const void *data, uint32_t bytes) {
+    if (!data) return kNoValue;
     ChannelSettings &ch = ctx.selected();
     uint16_t v = valueOf(data);
     if (const RegisterRow *row = findRow(kBasicRows, id)) {
@@ -246,7 +254,7 @@ int setBasicControl(CameraContext &ctx, uint32_t id, const void *data, uint32_t 
             regSet(ctx, 65, v);
             return 0;
         }
-        if (!ctx.connected || (!data && bytes)) return 1;
+        if (!ctx.connected) return 1;
         return usb::ixSetBlock(ctx.transport, 65, data, bytes, nullptr);
     default: return 3;
     }
@@ -295,6 +303,7 @@ int getExtendedControl(CameraContext &ctx, uint32_t id, uint16_t *buffer, uint32
 }
 
 int setExtendedControl(CameraContext &ctx, uint32_t id, const void *data, uint32_t) {
+    if (!data) return kNoValue;
     ChannelSettings &ch = ctx.selected();
     uint16_t v = valueOf(data);
     if (const RegisterRow *row = findRow(kExtendedRows, id)) {

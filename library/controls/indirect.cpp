@@ -1,6 +1,7 @@
 #include <cstring>
 
 #include "library/controls/controls.h"
+#include "library/controls/tables.h"
 #include "library/include/IxiLumo.h"
 
 namespace ix {
@@ -69,6 +70,18 @@ int readDefectTable(CameraContext &ctx) {
         next(w);
         ch.defectTable[i] = w;
     }
+    return 0;
+}
+
+// The pulse sends v in the high byte with bit 7 set, then puts back what
+// register 58 held. When that first
+// read fails nothing is sent: restoring a value we never saw could leave the
+// register in any state, so the pulse reports 1 instead.
+int pulseRegister58(CameraContext &ctx, uint16_t v) {
+    uint16_t before = 0;
+    if (regGet(ctx, 58, &before) != 0) return 1;
+    regSet(ctx, 58, uint16_t(v * 256 + 128));
+    regSet(ctx, 58, before);
     return 0;
 }
 

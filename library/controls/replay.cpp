@@ -7,8 +7,9 @@ void replayChannel(CameraContext &ctx) {
     ChannelSettings &ch = ctx.selected();
     readSensorExtent(ctx);
 
-    // The order is the camera's: the tone curve (14) needs register 9 and the
-    // exposure (42) comes after the tables it depends on.
+    // The camera takes the settings in this order; control 12 re-reads the
+    // exposure base and rebuilds the exposure table on the way, and 10 and 14
+    // send the attenuation table and the tone curve.
     const uint16_t order[] = {1, 7, 5, 6, 9, 10, 11, 12, 17, 14, 18, 23, 24, 29, 38, 41, 42, 46};
     for (uint16_t id : order) {
         uint16_t value = 0;

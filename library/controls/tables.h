@@ -1,6 +1,7 @@
 // Controls that compute what they send: geometry, the tone curve, the
 // attenuation table, the illumination word, the exposure table.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -9,6 +10,15 @@
 namespace ix {
 
 // Geometry.
+struct ResolutionPreset {
+    uint16_t width;
+    uint16_t height;
+    uint16_t code;
+    char16_t label[16];
+};
+// In table order; the row with width 0 ends it.
+extern const ResolutionPreset resolutionPresets[];
+
 void readSensorExtent(CameraContext &ctx);
 int selectPreset(CameraContext &ctx, uint16_t code);
 int setSize(CameraContext &ctx, uint32_t id, uint16_t value); // controls 31 to 34
@@ -16,14 +26,31 @@ int setDecimation(CameraContext &ctx, uint16_t k);
 int setOffsetX(CameraContext &ctx, uint16_t v);
 int setOffsetY(CameraContext &ctx, uint16_t v);
 
-// Tables and sequences.
+// Tone curve: the four reference curves, and the 256 bytes sent to register
+// 13 for a strength and a lift.
+inline constexpr int kToneCurveCount = 4;
+const uint8_t (&toneReferenceCurve(int k))[256];
+void buildToneCurve(uint16_t strength, uint16_t lift, uint8_t out[256]);
 int uploadToneCurve(CameraContext &ctx);
+
+// Attenuation: the reference table and the 128 values sent to register 25.
+inline constexpr int kAttenuationEntries = 128;
+extern const uint16_t attenuationReference[kAttenuationEntries];
+void buildAttenuation(uint16_t attenuation, uint16_t out[kAttenuationEntries]);
 int uploadAttenuation(CameraContext &ctx);
+
+// Exposure.
 void rebuildExposureTable(CameraContext &ctx);
 uint16_t exposureStep(CameraContext &ctx, uint32_t brightness, bool shorter, bool longer);
+
+// Illumination word of register 49.
+inline constexpr uint16_t illuminationWord(uint16_t mode, uint16_t level) {
+    return uint16_t(((mode * 1024u) + level) * 8u);
+}
 int setIlluminationLevel(CameraContext &ctx, uint16_t v);
 int setIlluminationMode(CameraContext &ctx, uint16_t v);
 void replayIllumination(CameraContext &ctx);
+
 int pulseRegister58(CameraContext &ctx, uint16_t v);
 
 // UTF-16 text in the process locale's multibyte encoding; false when it
