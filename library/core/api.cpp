@@ -5,6 +5,7 @@
 
 #include "library/codec/image_files.h"
 #include "library/controls/controls.h"
+#include "library/core/delivery.h"
 #include "library/core/open_close.h"
 #include "library/include/IxiLumo.h"
 
@@ -30,12 +31,11 @@ IXLUMO_API int32_t IXLUMO_CALL IxClose(void) {
     return guarded([] { return IxCloseSequence(context()); }, 0);
 }
 
-IXLUMO_API int32_t IXLUMO_CALL IxGetImage(uint8_t *, uint32_t, uint32_t *) {
-    return guarded([] {
+IXLUMO_API int32_t IXLUMO_CALL IxGetImage(uint8_t *buffer, uint32_t capacity, uint32_t *delivered) {
+    return guarded([&] {
         CameraContext &ctx = context();
         if (!ctx.connected) return IX_ERR_FAILED;
-        if (ctx.selected().streamMode == 0) return IX_ERR_STATE;
-        return IX_ERR_FAILED; // frame delivery comes with the stream engine
+        return DeliverFrame(ctx, buffer, capacity, delivered);
     });
 }
 
