@@ -1,5 +1,6 @@
 #include "sim/camera.h"
 
+#include <algorithm>
 #include <cstring>
 #include <sstream>
 
@@ -434,13 +435,28 @@ bool VirtualCamera::winUsbInit(uint32_t *error) {
 }
 
 void VirtualCamera::wakeReaders() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::unique_lock<std::mutex> lock(mutex_);
     frameCv_.notify_all();
+    readLeftCv_.wait(lock, [&] {
+        return std::none_of(activeReads_.begin(), activeReads_.end(), [](const std::atomic<bool> *c) { return c->load(); });
+    });
 }
 
 bool VirtualCamera::readFrame(uint8_t *buffer, uint32_t capacity, uint32_t *transferred, uint32_t *error,
                               const std::atomic<bool> *cancelled) {
     std::unique_lock<std::mutex> lock(mutex_);
+    // Registered for as long as the read touches the handle's memory; the
+    // guard leaves while the lock is still held (it is destroyed first).
+    struct ActiveRead {
+        VirtualCamera &camera;
+        const std::atomic<bool> *flag;
+        ActiveRead(VirtualCamera &c, const std::atomic<bool> *f) : camera(c), flag(f) { camera.activeReads_.push_back(f); }
+        ~ActiveRead() {
+            auto &v = camera.activeReads_;
+            v.erase(std::find(v.begin(), v.end(), flag));
+            camera.readLeftCv_.notify_all();
+        }
+    } active(*this, cancelled);
     *transferred = 0;
     auto finish = [&](bool ok, uint32_t bytes, uint32_t err) {
         if (!ok && error) *error = err;
@@ -464,7 +480,7 @@ bool VirtualCamera::readFrame(uint8_t *buffer, uint32_t capacity, uint32_t *tran
     if (fault("read", -1)) return finish(false, 0, platform::kErrorGenFailure);
     if (regs_[kRegStreamMode] == 0) return finish(false, 0, platform::kErrorGenFailure);
     // Frames come at the configured rate: wait for the next one to be due.
-    auto period = std::chrono::microseconds(1000000 / settings_.fps);
+    auto period = std::chrono::microseconds(1000000 / std::max(settings_.fps, 1u));
     uint64_t generation = generation_;
     while (!cancelled->load() && regs_[kRegStreamMode] != 0 && generation == generation_ && !unplugged_ &&
            Clock::now() < nextFrame_) {
@@ -477,7 +493,10 @@ bool VirtualCamera::readFrame(uint8_t *buffer, uint32_t capacity, uint32_t *tran
     auto now = Clock::now();
     nextFrame_ = (nextFrame_ + period < now) ? now + period : nextFrame_ + period;
     FrameRequest request = frameRequestFromRegisters(regs_.data(), settings_, frameNumber_++, rangeNow());
-    uint32_t bytes = renderFrame(request, settings_, buffer, capacity);
+    // Drawing a large frame takes a while; control requests need not wait for it.
+    lock.unlock();
+    uint32_t bytes = produceFrame(request, settings_, buffer, capacity);
+    lock.lock();
     return finish(true, bytes, 0);
 }
 

@@ -43,6 +43,8 @@ public:
     // stream; `cancelled` lets a closing handle end a stalled read.
     bool readFrame(uint8_t *buffer, uint32_t capacity, uint32_t *transferred, uint32_t *error,
                    const std::atomic<bool> *cancelled);
+    // Ends the stalled or waiting reads of handles whose cancel flag is set
+    // and returns once they have left the camera.
     void wakeReaders();
 
     void flushFlash();
@@ -83,6 +85,11 @@ private:
     // Stream state, driven by register 6.
     uint64_t frameNumber_ = 0;
     std::chrono::steady_clock::time_point nextFrame_{};
+    // Bulk reads in progress, by their handle's cancel flag: a closing
+    // handle waits in wakeReaders until its own reads have left, so no read
+    // returns into a handle that is gone.
+    std::vector<const std::atomic<bool> *> activeReads_;
+    std::condition_variable readLeftCv_;
 };
 
 // The camera for the current IXLUMO_SIMULATOR text (null when the setting is

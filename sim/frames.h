@@ -1,5 +1,12 @@
 // What the virtual camera puts on the bulk pipe: a scene with two eyes,
 // shaped by the geometry and stream registers.
+//
+// The sensor looks at the scene through a window (registers 27/28 wide/high,
+// at 31/32 from the sensor's corner, all in the sensor's own orientation)
+// and scales it to the output size (29/30). Register 17 flips the rows,
+// register 19 the columns. Channel 1's sensor is mounted a quarter turn from
+// channel 0's: a host that turns its frames by 90 degrees sees the scene
+// upright.
 #pragma once
 #include <cstdint>
 
@@ -11,6 +18,9 @@ struct FrameRequest {
     unsigned channel = 0;
     uint32_t width = 0;   // columns of the frame as sent
     uint32_t height = 0;  // rows of the frame as sent
+    uint32_t sensorWidth = 0, sensorHeight = 0; // the selected sensor's extent
+    uint32_t windowWidth = 0, windowHeight = 0; // sensor pixels seen
+    uint32_t windowX = 0, windowY = 0;          // the window's corner on the sensor
     bool compressed = false;
     bool flipRows = false;
     bool flipColumns = false;
@@ -23,7 +33,11 @@ struct FrameRequest {
 
 FrameRequest frameRequestFromRegisters(const uint16_t *regs, const Settings &settings, uint64_t number,
                                        uint16_t range);
-// Writes one frame into buffer; returns its byte count (0 when it does not fit).
+// Writes one uncompressed (YUY2) frame into buffer; returns its byte count
+// (0 when it does not fit).
 uint32_t renderFrame(const FrameRequest &request, const Settings &settings, uint8_t *buffer, uint32_t capacity);
+// The frame as the camera sends it: YUY2, or MJPEG when register 10 asks for
+// compression. Returns its byte count (0 when it does not fit).
+uint32_t produceFrame(const FrameRequest &request, const Settings &settings, uint8_t *buffer, uint32_t capacity);
 
 } // namespace ix::sim
