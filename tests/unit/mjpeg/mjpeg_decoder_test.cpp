@@ -293,9 +293,9 @@ TEST(MjpegParse, MarkersBeforeTheScan) {
 TEST(MjpegParse, CompleteJpegFileIsRefused) {
     // A frame with the Huffman tables put back, as a saved JPEG file has them.
     const Bytes f = encode(64, 16, 0, 75);
-    Bytes dht = {0x00};
-    dht.insert(dht.end(), ix::jpeg::kLumaDc.counts.begin(), ix::jpeg::kLumaDc.counts.end());
-    dht.insert(dht.end(), ix::jpeg::kLumaDcValues, ix::jpeg::kLumaDcValues + 12);
+    Bytes dht(1 + 16 + 12, 0x00);
+    std::copy(ix::jpeg::kLumaDc.counts.begin(), ix::jpeg::kLumaDc.counts.end(), dht.begin() + 1);
+    std::copy(ix::jpeg::kLumaDcValues, ix::jpeg::kLumaDcValues + 12, dht.begin() + 17);
     const Bytes g = ix::test::withSegmentBefore(f, 0xFFC4, dht, 0xFFDB);
     auto d = makeDecoder();
     Output out(64 * 16 * 2, 0);
