@@ -151,7 +151,9 @@ TEST(Transport, BothFormsAgainstTheVirtualCamera) {
         usb::Transport t;
         t.device = platform::openDevicePath(path, winUsb, &error);
         ASSERT_NE(t.device, nullptr);
-        if (winUsb) ASSERT_TRUE(t.device->winUsbInitialize());
+        if (winUsb) {
+            ASSERT_TRUE(t.device->winUsbInitialize());
+        }
         t.winUsbOpen = winUsb;
         const uint8_t two[2] = {0x34, 0x12}, three[3] = {1, 2, 3};
         EXPECT_EQ(usb::ixSetBlock(t, 48, two, 2, nullptr), 0);
