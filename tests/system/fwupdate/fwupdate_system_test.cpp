@@ -53,6 +53,12 @@ std::string runTool(const std::string &settings, const std::string &args, int *e
     while ((n = std::fread(chunk, 1, sizeof chunk, p)) > 0) out.append(chunk, n);
 #ifdef _WIN32
     *exitCode = _pclose(p);
+    // Standard output is a text stream on Windows: every line ends in CR LF.
+    std::string lf;
+    for (size_t i = 0; i < out.size(); ++i) {
+        if (!(out[i] == '\r' && i + 1 < out.size() && out[i + 1] == '\n')) lf.push_back(out[i]);
+    }
+    out.swap(lf);
 #else
     int status = pclose(p);
     *exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -98,6 +104,7 @@ protected:
     }
     void TearDown() override {
         std::remove(kFlash.c_str());
+        std::remove((kFlash + ".tmp").c_str());
         std::remove(kTrace.c_str());
     }
     std::string settings(const std::string &extra = "") const {
