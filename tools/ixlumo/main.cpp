@@ -68,15 +68,15 @@ static int info() {
 }
 
 int main(int argc, char **argv) {
-    std::vector<std::string> args(argv + 1, argv + argc);
-    size_t i = 0;
-    while (i < args.size() && args[i].rfind("--simulate", 0) == 0) {
-        const std::string &a = args[i];
-        if (a == "--simulate") setSimulator("1");
-        else if (a.rfind("--simulate=", 0) == 0) setSimulator(a.c_str() + 11);
-        else break;
-        ++i;
+    std::vector<std::string> args;
+    // --simulate may stand before or after the command.
+    for (int a = 1; a < argc; ++a) {
+        std::string arg = argv[a];
+        if (arg == "--simulate") setSimulator("1");
+        else if (arg.rfind("--simulate=", 0) == 0) setSimulator(arg.c_str() + 11);
+        else args.push_back(arg);
     }
+    size_t i = 0;
     if (i >= args.size()) {
         usage();
         return 2;
