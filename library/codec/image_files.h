@@ -10,6 +10,7 @@
 // file of that name is left as it was.
 #pragma once
 #include <array>
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 
@@ -21,7 +22,7 @@ namespace ix::codec {
 #ifdef _WIN32
 inline constexpr int32_t kInvalidParameter = 87;
 #else
-inline constexpr int32_t kInvalidParameter = 22;
+inline constexpr int32_t kInvalidParameter = EINVAL;
 #endif
 
 // The camera's compressed frames begin with start of image, an 18-byte JFIF

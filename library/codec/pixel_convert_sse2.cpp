@@ -24,6 +24,14 @@ using namespace detail;
 // 32-bit x86 builds do not assume SSE2; these functions carry it themselves
 // and are only chosen after the processor has been asked.
 #define IX_SSE2 __attribute__((target("sse2")))
+// The row functions are entered from code that may keep only the 4-byte stack
+// alignment 32-bit Windows guarantees; realigning on entry keeps the 16-byte
+// vector spills the compiler makes there safe.
+#if defined(__i386__)
+#define IX_SSE2_ENTRY __attribute__((target("sse2"), force_align_arg_pointer))
+#else
+#define IX_SSE2_ENTRY IX_SSE2
+#endif
 
 struct Colour8 {
     __m128i b, g, r; // eight clamped values in the low eight bytes of each
@@ -60,7 +68,7 @@ IX_SSE2 inline void bgrx8(const Colour8 &c, __m128i &first, __m128i &second) {
     second = _mm_unpackhi_epi16(bg, r0);
 }
 
-IX_SSE2 void rowBgrx32(uint8_t *out, const uint8_t *in, int32_t width) {
+IX_SSE2_ENTRY void rowBgrx32(uint8_t *out, const uint8_t *in, int32_t width) {
     ptrdiff_t x = 0;
     for (; x + 8 <= width; x += 8) {
         __m128i first, second;
@@ -71,16 +79,16 @@ IX_SSE2 void rowBgrx32(uint8_t *out, const uint8_t *in, int32_t width) {
     convertRowFrom(out, in, width, static_cast<int32_t>(x / 2), StoreBgrx32{});
 }
 
-IX_SSE2 void rowBgr24(uint8_t *out, const uint8_t *in, int32_t width) {
+IX_SSE2_ENTRY void rowBgr24(uint8_t *out, const uint8_t *in, int32_t width) {
     ptrdiff_t x = 0;
     // SSE2 has no byte shuffle; dropping every fourth byte of the 32-bit
     // pixels is left to plain stores from a stack copy.
-    alignas(16) uint8_t quad[32];
+    uint8_t quad[32];
     for (; x + 8 <= width; x += 8) {
         __m128i first, second;
         bgrx8(colour8(in + 2 * x), first, second);
-        _mm_store_si128(reinterpret_cast<__m128i *>(quad), first);
-        _mm_store_si128(reinterpret_cast<__m128i *>(quad + 16), second);
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(quad), first);
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(quad + 16), second);
         uint8_t *px = out + 3 * x;
         for (int k = 0; k < 8; ++k) {
             px[3 * k] = quad[4 * k];
@@ -91,7 +99,7 @@ IX_SSE2 void rowBgr24(uint8_t *out, const uint8_t *in, int32_t width) {
     convertRowFrom(out, in, width, static_cast<int32_t>(x / 2), StoreBgr24{});
 }
 
-IX_SSE2 void rowRgb565(uint8_t *out, const uint8_t *in, int32_t width) {
+IX_SSE2_ENTRY void rowRgb565(uint8_t *out, const uint8_t *in, int32_t width) {
     ptrdiff_t x = 0;
     const __m128i zero = _mm_setzero_si128();
     for (; x + 8 <= width; x += 8) {
