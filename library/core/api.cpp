@@ -6,6 +6,7 @@
 #include "library/codec/image_files.h"
 #include "library/controls/controls.h"
 #include "library/core/delivery.h"
+#include "library/core/decompress.h"
 #include "library/core/open_close.h"
 #include "library/include/IxiLumo.h"
 
@@ -71,8 +72,9 @@ IXLUMO_API int32_t IXLUMO_CALL IxSetControlValue(uint32_t id, int32_t value, uin
     return IxSetControlPValue(id, &copy, bytes);
 }
 
-IXLUMO_API int32_t IXLUMO_CALL IxDecompressMjpg(uint8_t *, int32_t, const uint8_t *, int32_t, int32_t) {
-    return IX_ERR_FAILED; // wired with the decoder export
+IXLUMO_API int32_t IXLUMO_CALL IxDecompressMjpg(uint8_t *destination, int32_t destinationSize,
+                                                const uint8_t *source, int32_t sourceSize, int32_t format) {
+    return guarded([&] { return DecompressMjpg(context(), destination, destinationSize, source, sourceSize, format); });
 }
 
 IXLUMO_API int32_t IXLUMO_CALL IxSaveBmpA(const char *fileName, const uint8_t *pixels, int32_t pixelBytes,

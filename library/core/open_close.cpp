@@ -96,9 +96,13 @@ int IxOpenSequence(CameraContext &ctx) {
         return 1;
     }
     ctx.decoderReady = 1;
-    // Without the mutex, decoding still works on the application's one
-    // thread; IxDecompressMjpg then refuses to run beside frame delivery.
+    // The decoder is shared with IxDecompressMjpg on other threads; without
+    // its mutex it cannot be used safely, so the open fails as for the decoder.
     ctx.decoderMutex = new (std::nothrow) std::timed_mutex();
+    if (!ctx.decoderMutex) {
+        IxCloseSequence(ctx);
+        return 1;
+    }
 
     ctx.eyeSearchArea = new (std::nothrow) uint8_t[kEyeSearchAreaBytes]();
     if (!ctx.eyeSearchArea) {
