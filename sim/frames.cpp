@@ -53,7 +53,7 @@ Pixel scene(double x, double y, double eyeRadius) {
     const double cy = 0.5;
     Pixel p{uint8_t(std::clamp(150.0 + 20.0 * std::sin(x * 7.0) * std::cos(y * 5.0), 0.0, 255.0)), 120, 145};
     for (double ex : cx) {
-        double dx = x - ex, dy = (y - cy) * 0.5;
+        double dx = x - ex, dy = (y - cy) * 0.75; // scene units are 4:3, eyes are round
         double d = std::sqrt(dx * dx + dy * dy);
         if (d < eyeRadius * 2.6) p = {95, 145, 118}; // iris
         if (d < eyeRadius) p = {18, 128, 128};        // pupil
