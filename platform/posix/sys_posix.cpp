@@ -34,7 +34,18 @@ void sleepMs(uint32_t ms) {
     }
 }
 
-static std::string moduleFile(const char *name) { return std::string("lib") + name + ".so"; }
+static std::string moduleFile(const char *name) {
+    std::string file = "lib";
+    file += name;
+    file += ".so";
+    return file;
+}
+
+static std::string ordinalSymbol(unsigned ordinal) {
+    std::string symbol = "PellamOrdinal";
+    symbol += std::to_string(ordinal);
+    return symbol;
+}
 
 ModuleHandle loadModule(const char *name) {
     return dlopen(moduleFile(name).c_str(), RTLD_NOW | RTLD_LOCAL);
@@ -42,8 +53,7 @@ ModuleHandle loadModule(const char *name) {
 
 ProcAddress procByOrdinal(ModuleHandle module, unsigned ordinal) {
     if (!module) return nullptr;
-    std::string symbol = "PellamOrdinal" + std::to_string(ordinal);
-    void *p = dlsym(module, symbol.c_str());
+    void *p = dlsym(module, ordinalSymbol(ordinal).c_str());
     ProcAddress f = nullptr;
     static_assert(sizeof(f) == sizeof(p));
     std::memcpy(&f, &p, sizeof(p));
@@ -62,14 +72,16 @@ bool loadedModuleFolder(const char *name, std::string &folder, size_t capacity) 
     if (!handle) return false;
     bool ok = false;
     for (unsigned n = 1; n <= 64 && !ok; ++n) {
-        void *sym = dlsym(handle, ("PellamOrdinal" + std::to_string(n)).c_str());
+        void *sym = dlsym(handle, ordinalSymbol(n).c_str());
         Dl_info info{};
         if (sym && dladdr(sym, &info) && info.dli_fname) {
             char resolved[PATH_MAX];
             std::string path = realpath(info.dli_fname, resolved) ? resolved : info.dli_fname;
             auto slash = path.find_last_of('/');
-            std::string dir = slash == std::string::npos ? "." : path.substr(0, slash);
-            if (dir.empty()) dir = "/";
+            std::string dir;
+            if (slash == std::string::npos) dir.push_back('.');
+            else if (slash == 0) dir.push_back('/');
+            else dir.assign(path, 0, slash);
             if (dir.size() + 1 <= capacity) {
                 folder = dir;
                 ok = true;
