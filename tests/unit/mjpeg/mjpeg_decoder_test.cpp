@@ -2,7 +2,9 @@
 // cut and spliced to reach each rule of the header parser and the bit reader.
 #include "library/codec/jpeg_tables.h"
 #include "library/codec/mjpeg_decoder.h"
+#include "library/codec/mjpeg_decompress.h"
 #include "library/codec/mjpeg_huffman.h"
+#include "library/codec/pixel_convert.h"
 #include "sim/encoder/mjpeg_encoder.h"
 #include "tests/unit/mjpeg/frame_tools.h"
 
@@ -628,6 +630,83 @@ TEST(MjpegDecode, CorruptAndTruncatedDataStillDecodeWithinBounds) {
     ASSERT_EQ(decode(d.get(), cases[0].frame, none), 0);
     ASSERT_EQ(decode(d.get(), cases[5].frame, zeros), 0);
     EXPECT_EQ(none.pixels(), zeros.pixels());
+}
+
+// ---------------------------------------------------------------------------
+// Decoding into the caller's pixel formats.
+
+TEST(MjpegDecompress, FormatCodesAndDestinationSize) {
+    const Bytes f = encode(64, 16, 0, 75);
+    auto d = makeDecoder();
+    const int32_t n = int32_t(f.size());
+    for (int32_t format : {0, 3, 5, 8, 11, 19, 20, 22, -1}) {
+        Output out(64 * 16 * 4, 0x77);
+        EXPECT_EQ(MjpegDecompressToFormat(d.get(), out.data(), int32_t(out.size), f.data(), n, format), 4) << format;
+        EXPECT_EQ(MjpegDecompressToFormat(nullptr, out.data(), int32_t(out.size), f.data(), n, format), 4) << format;
+        EXPECT_EQ(out.pixels(), Bytes(out.size, 0x77));
+    }
+    const struct {
+        int32_t format, bpp;
+    } formats[] = {{1, 4}, {2, 3}, {4, 2}, {6, 1}, {7, 2}, {21, 2}};
+    for (const auto &c : formats) {
+        EXPECT_EQ(MjpegFormatBytesPerPixel(c.format), c.bpp);
+        Output shortBy1(size_t(64 * 16 * c.bpp - 1), 0x77), exact(size_t(64 * 16 * c.bpp), 0x77);
+        EXPECT_EQ(MjpegDecompressToFormat(d.get(), shortBy1.data(), int32_t(shortBy1.size), f.data(), n, c.format), 8);
+        EXPECT_EQ(shortBy1.pixels(), Bytes(shortBy1.size, 0x77)) << "nothing written for a short destination";
+        EXPECT_EQ(MjpegDecompressToFormat(d.get(), exact.data(), int32_t(exact.size), f.data(), n, c.format), 0);
+        EXPECT_TRUE(exact.guardIntact());
+        EXPECT_EQ(MjpegDecompressToFormat(nullptr, exact.data(), int32_t(exact.size), f.data(), n, c.format), 1);
+        Bytes bad = f;
+        bad[0] = 0;
+        EXPECT_EQ(MjpegDecompressToFormat(d.get(), exact.data(), int32_t(exact.size), bad.data(), n, c.format), 1);
+    }
+}
+
+TEST(MjpegDecompress, RowOrderAndConversions) {
+    const int W = 96, H = 24;
+    const Bytes f = encode(W, H, 4, 90);
+    auto d = makeDecoder();
+    const int32_t n = int32_t(f.size());
+    Output yuy2(size_t(W) * H * 2, 0), alt(size_t(W) * H * 2, 0);
+    ASSERT_EQ(MjpegDecompressToFormat(d.get(), yuy2.data(), int32_t(yuy2.size), f.data(), n, 7), 0);
+    ASSERT_EQ(MjpegDecompressToFormat(d.get(), alt.data(), int32_t(alt.size), f.data(), n, 21), 0);
+    EXPECT_EQ(yuy2.pixels(), alt.pixels());
+    Output direct(size_t(W) * H * 2, 0);
+    ASSERT_EQ(decode(d.get(), f, direct), 0);
+    EXPECT_EQ(yuy2.pixels(), direct.pixels()) << "format 7 is the decoder's own top-down YUY2";
+
+    // Grey: stored row H - 1 - y holds the Y bytes of picture row y.
+    Output grey(size_t(W) * H, 0);
+    ASSERT_EQ(MjpegDecompressToFormat(d.get(), grey.data(), int32_t(grey.size), f.data(), n, 6), 0);
+    for (int y = 0; y < H; ++y)
+        for (int x = 0; x < W; ++x)
+            ASSERT_EQ(grey.buf[size_t(H - 1 - y) * W + x], yuy2.buf[(size_t(y) * W + x) * 2]) << x << "," << y;
+    // The colour formats are the converters applied to that YUY2 image.
+    for (int32_t format : {1, 2, 4}) {
+        const size_t bytes = size_t(W) * H * size_t(MjpegFormatBytesPerPixel(format));
+        Output got(bytes, 0), want(bytes, 0);
+        ASSERT_EQ(MjpegDecompressToFormat(d.get(), got.data(), int32_t(got.size), f.data(), n, format), 0);
+        converterFor(format)(want.data(), W, H, yuy2.data());
+        EXPECT_EQ(got.pixels(), want.pixels()) << format;
+    }
+}
+
+TEST(MjpegDecompress, UndecodedMarginIsBlackInConvertedFormats) {
+    const int W = 632, H = 484; // 624 x 480 decoded
+    const Bytes f = encode(W, H, 0, 75);
+    auto d = makeDecoder();
+    Output grey(size_t(W) * H, 0x77), bgr(size_t(W) * H * 3, 0x77);
+    ASSERT_EQ(MjpegDecompressToFormat(d.get(), grey.data(), int32_t(grey.size), f.data(), int32_t(f.size()), 6), 0);
+    ASSERT_EQ(MjpegDecompressToFormat(d.get(), bgr.data(), int32_t(bgr.size), f.data(), int32_t(f.size()), 2), 0);
+    for (int row = 0; row < H; ++row)       // stored rows, bottom-up
+        for (int x = 0; x < W; ++x) {
+            const bool margin = row < H - 480 || x >= 624;
+            if (!margin) continue;
+            ASSERT_EQ(grey.buf[size_t(row) * W + x], 0) << x << "," << row;
+            for (int k = 0; k < 3; ++k) ASSERT_EQ(bgr.buf[(size_t(row) * W + x) * 3 + k], 0) << x << "," << row;
+        }
+    EXPECT_TRUE(grey.guardIntact());
+    EXPECT_TRUE(bgr.guardIntact());
 }
 
 // ---------------------------------------------------------------------------
