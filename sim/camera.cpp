@@ -123,6 +123,8 @@ void VirtualCamera::flushFlash() {
     if (std::FILE *f = std::fopen(tmp.c_str(), "wb")) {
         bool ok = std::fwrite(flash_.data(), 1, flash_.size(), f) == flash_.size();
         ok = std::fclose(f) == 0 && ok;
+        // Windows' rename does not replace an existing file; remove it first.
+        if (ok) std::remove(settings_.flashPath.c_str());
         if (ok && std::rename(tmp.c_str(), settings_.flashPath.c_str()) == 0) flashDirty_ = false;
     }
 }
