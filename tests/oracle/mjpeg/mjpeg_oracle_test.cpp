@@ -10,6 +10,7 @@
 // is held against a transcription of its arithmetic for arbitrary
 // coefficients in the unit tests, and the crafted-coefficient test below
 // bounds what happens beyond the range encoders produce.)
+#include "library/codec/image_files.h"
 #include "library/codec/jpeg_tables.h"
 #include "library/codec/mjpeg_decoder.h"
 #include "sim/encoder/mjpeg_encoder.h"
@@ -325,6 +326,47 @@ TEST(MjpegOracle, RestartMarkersDecodeAsLibjpegTurboWithoutThem) {
     marked.insert(marked.end(), frame.end() - 2, frame.end());
     ASSERT_GT(marked.size(), frame.size() + 20);
     EXPECT_TRUE(samePlanes(dec.d, marked, tjRawDecode(asJpegFile(frame))));
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+// A camera frame saved as a JPEG file opens in libjpeg-turbo and in an
+// ordinary image reader (ImageMagick), both showing the frame's pixels.
+
+namespace {
+
+TEST(MjpegOracle, SavedCameraFrameOpensInOtherReaders) {
+    Decoder dec;
+    const int W = 320, H = 240;
+    const Bytes pic = rgbToYuy2(naturalRgb(W, H), W, H);
+    const Bytes frame = ix::sim::EncodeMjpegFrame(pic.data(), W, H, 85);
+    const std::string path = ::testing::TempDir() + "mjpeg_oracle_saved.jpg";
+    ASSERT_EQ(ix::codec::saveJpgA(path.c_str(), frame.data(), int32_t(frame.size())), 0);
+    std::ifstream in(path, std::ios::binary);
+    const Bytes file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ASSERT_EQ(file.size(), frame.size() + 376);
+
+    // libjpeg-turbo: the file's samples are the frame's samples as we decode them.
+    EXPECT_TRUE(samePlanes(dec.d, frame, tjRawDecode(file)));
+
+    // ImageMagick's RGB equals libjpeg-turbo's RGB of the same file.
+    int w = 0, h = 0;
+    const Bytes rgb = tjDecodeRgb(file, &w, &h);
+    ASSERT_EQ(rgb.size(), size_t(W) * H * 3);
+    const std::string cmd = "convert '" + path + "' -depth 8 rgb:- 2>/dev/null";
+    FILE *p = popen(cmd.c_str(), "r");
+    ASSERT_NE(p, nullptr);
+    Bytes magick;
+    uint8_t buf[65536];
+    for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) magick.insert(magick.end(), buf, buf + n);
+    const int status = pclose(p);
+    if (status != 0 && magick.empty()) GTEST_SKIP() << "ImageMagick's convert is not available";
+    ASSERT_EQ(magick.size(), rgb.size());
+    size_t differing = 0;
+    for (size_t i = 0; i < rgb.size(); ++i) differing += magick[i] != rgb[i];
+    EXPECT_EQ(differing, 0u);
+    std::remove(path.c_str());
 }
 
 } // namespace
