@@ -181,6 +181,16 @@ int getBasicControl(CameraContext &ctx, uint32_t id, uint16_t *buffer, uint32_t 
 
 int setBasicControl(CameraContext &ctx, uint32_t id, const void *data, uint32_t bytes) {
     if (!data) return kNoValue;
+    if (id == 127) {
+        // The indirect data port takes blocks of any size; only the 2-byte
+        // form is a scalar, and a shorter block must not be read as one.
+        if (bytes == 2) {
+            regSet(ctx, 65, valueOf(data));
+            return 0;
+        }
+        if (!ctx.connected) return 1;
+        return usb::ixSetBlock(ctx.transport, 65, data, bytes, nullptr);
+    }
     ChannelSettings &ch = ctx.selected();
     uint16_t v = valueOf(data);
     if (const RegisterRow *row = findRow(kBasicRows, id)) {
@@ -249,13 +259,6 @@ int setBasicControl(CameraContext &ctx, uint32_t id, const void *data, uint32_t 
         ch.userRotation = v;
         return 0;
     case 126: regSet(ctx, 64, v); return 0;
-    case 127:
-        if (bytes == 2) {
-            regSet(ctx, 65, v);
-            return 0;
-        }
-        if (!ctx.connected) return 1;
-        return usb::ixSetBlock(ctx.transport, 65, data, bytes, nullptr);
     default: return 3;
     }
 }
