@@ -8,6 +8,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 
 #include "IxiLumo.h"
 
@@ -97,7 +98,10 @@ struct EyeSearchArea {
     int32_t candidateCount;
 };
 
+// Allocated once per open, zero-filled, and never constructed beyond that:
+// a plain record that all-zero bytes make a valid, empty work area.
 static_assert(sizeof(EyeSearchArea) <= kEyeSearchAreaBytes, "work area outgrew its reservation");
+static_assert(std::is_trivially_copyable_v<EyeSearchArea> && std::is_standard_layout_v<EyeSearchArea>);
 
 // Fills `g` for a W x H frame. A frame narrower than 80 pixels (cell size 0),
 // one whose grid has no whole block, one needing more than 1200 cells or
