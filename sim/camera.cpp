@@ -37,6 +37,13 @@ constexpr uint16_t kRestartCommand = 1000;
 constexpr uint16_t kStatusBusy = 1;
 constexpr uint16_t kStatusFailed = 0xFFFF;
 
+// A firmware image names its version in a record at the end of its second
+// sector: the word 0x4657 ("WF") at flash address 0x1FFF0, then the version
+// word (major in the high byte). The camera reports it in register 8; a flash
+// without the record reports the `fw` setting.
+constexpr uint32_t kVersionRecordAddress = 0x1FFF0;
+constexpr uint16_t kVersionRecordMagic = 0x4657;
+
 std::string hex(const uint8_t *data, uint32_t n) {
     static const char digits[] = "0123456789abcdef";
     std::string s;
@@ -73,7 +80,9 @@ VirtualCamera::~VirtualCamera() {
 void VirtualCamera::powerUp() {
     regs_.fill(0);
     indirect_.fill(0);
-    regs_[kRegFirmware] = settings_.firmware;
+    auto word = [&](uint32_t a) { return uint16_t(flash_[a] | (flash_[a + 1] << 8)); };
+    regs_[kRegFirmware] = word(kVersionRecordAddress) == kVersionRecordMagic ? word(kVersionRecordAddress + 2)
+                                                                             : settings_.firmware;
     regs_[kRegRevision] = settings_.revision;
     regs_[kRegExposureBase] = 1000;
     regs_[62] = 0x0031;
@@ -206,6 +215,7 @@ void VirtualCamera::writeIndirect(uint16_t index, uint16_t value) {
     case kIndFlashData: {
         // NOR flash: programming only clears bits; an erase sets them again.
         uint32_t a = flashAddress_ & (kFlashBytes - 1);
+        if (int64_t(a) == settings_.corruptAddress) value ^= 0x0001;
         flash_[a] &= uint8_t(value & 0xFF);
         flash_[(a + 1) & (kFlashBytes - 1)] &= uint8_t(value >> 8);
         flashAddress_ = (flashAddress_ + 2) & (kFlashBytes - 1);
@@ -227,6 +237,7 @@ void VirtualCamera::writeIndirect(uint16_t index, uint16_t value) {
     case kIndRestart:
         if (value == kRestartCommand) {
             // The camera leaves the bus and enumerates again later.
+            if (settings_.neverReturns) unplugged_ = true;
             offBusUntil_ = Clock::now() + std::chrono::milliseconds(settings_.restartMs);
             if (offBusUntil_ == Clock::time_point{}) offBusUntil_ += std::chrono::milliseconds(1);
             frameCv_.notify_all();

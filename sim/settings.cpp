@@ -151,8 +151,15 @@ bool parseSettings(const std::string &text, Settings &out, std::string &error) {
                 out.eraseBusyPolls = unsigned(v);
             }
         } else if (key == "restartms") {
-            ok = number(value, 10, 600000, v);
-            out.restartMs = unsigned(v);
+            if (value == "never") {
+                out.neverReturns = true;
+            } else {
+                ok = number(value, 10, 600000, v);
+                out.restartMs = unsigned(v);
+            }
+        } else if (key == "corrupt") {
+            ok = number(value, 0, 0xFFFFF, v) && v % 2 == 0;
+            out.corruptAddress = int64_t(v);
         } else if (key.rfind("reg", 0) == 0 && key.size() > 3) {
             unsigned long r;
             uint16_t val;

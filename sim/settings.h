@@ -49,6 +49,8 @@ struct Settings {
     bool eraseNeverReady = false;  // erasebusy=forever
     bool eraseFails = false;       // status 0xFFFF after an erase command
     unsigned restartMs = 1000;     // time off the bus after the restart command
+    bool neverReturns = false;     // restartms=never: gone for good after a restart
+    int64_t corruptAddress = -1;   // corrupt=ADDR: the word programmed there comes out wrong
     bool absent = false;
     bool denied = false;
 };
