@@ -1,7 +1,11 @@
 #include "library/core/delivery.h"
 
+#include <chrono>
+#include <climits>
 #include <cstring>
+#include <mutex>
 
+#include "library/codec/mjpeg_decoder.h"
 #include "library/codec/pixel_convert.h"
 #include "library/codec/quarter_turn.h"
 #include "library/controls/controls.h"
@@ -77,9 +81,18 @@ uint32_t RangeStatus(int32_t r, int32_t t, int32_t d) {
     return r <= t - d ? 1 : 4;
 }
 
-int DecodeCompressedFrame(CameraContext &, const uint8_t *, uint32_t, uint8_t *) {
-    // Compressed delivery comes with the MJPEG decoder's wiring.
-    return 1;
+int DecodeCompressedFrame(CameraContext &ctx, const uint8_t *frame, uint32_t frameBytes, uint8_t *target) {
+    if (!ctx.decoder || !ctx.decoderMutex || frameBytes > uint32_t(INT32_MAX)) return 1;
+    std::unique_lock<std::timed_mutex> lock(*ctx.decoderMutex, std::defer_lock);
+    if (!lock.try_lock_for(std::chrono::milliseconds(3000))) return 1;
+    // The target holds the frame the stream was sized for; a frame whose
+    // headers claim a larger picture is refused rather than decoded past it.
+    const ChannelSettings &ch = ctx.selected();
+    int64_t capacity = int64_t(ch.outputWidth) * ch.outputHeight * 2;
+    int32_t width = 0, height = 0;
+    int32_t r = codec::MjpegDecodeToYuy2(ctx.decoder, frame, int32_t(frameBytes), target, capacity, &width, &height,
+                                         ctx.sensorWidth, ctx.sensorHeight);
+    return r == 0 ? 0 : 1;
 }
 
 void CorrectFrameDefects(CameraContext &, uint8_t *, uint32_t) {
