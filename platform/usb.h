@@ -54,6 +54,11 @@ public:
     virtual bool readFile(uint8_t *buffer, uint32_t length, uint32_t *transferred) = 0;
 
     virtual uint32_t lastError() const = 0;
+
+    // Ends reads that are waiting on the pipe or the device file, from any
+    // thread. Called at close; a reader may still hold the device afterwards
+    // and must then find its reads failing, not a freed object.
+    virtual void cancelReads() = 0;
 };
 
 // Outcome of looking for the first present device interface of a class.

@@ -21,10 +21,14 @@ public:
         generation_ = camera_->generation();
     }
     ~SimDevice() override {
-        // Closing the handle ends a read that is stuck inside the camera.
+        cancelReads();
+        camera_->flushFlash();
+    }
+
+    void cancelReads() override {
+        // Ends a read that is stuck inside the camera.
         cancelled_ = true;
         camera_->wakeReaders();
-        camera_->flushFlash();
     }
 
     bool winUsbInitialize() override {

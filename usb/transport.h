@@ -23,7 +23,9 @@ inline constexpr uint32_t kIdentityRecordBytes = 1542;
 inline constexpr uint32_t kDevicePathUnits = 512;
 
 struct Transport {
-    std::unique_ptr<platform::UsbDevice> device;
+    // Shared: a stream reader keeps the device alive while it is still inside
+    // a read after the camera was closed.
+    std::shared_ptr<platform::UsbDevice> device;
     bool winUsbOpen = false;
 };
 

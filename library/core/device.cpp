@@ -33,6 +33,7 @@ int OpenDevice(CameraContext &ctx, const DeviceInterfaceEntry &entry) {
 }
 
 void CloseDevice(CameraContext &ctx) {
+    if (ctx.transport.device) ctx.transport.device->cancelReads();
     if (ctx.transport.winUsbOpen && ctx.transport.device) ctx.transport.device->winUsbFree();
     ctx.transport.winUsbOpen = false;
     ctx.transport.device.reset();

@@ -228,7 +228,7 @@ int StartReading(CameraContext &ctx, uint16_t mode) {
     stream->state = 2;
     set.stopRequested.store(0, std::memory_order_release);
     set.readerDone = false;
-    set.device = ctx.transport.device.get();
+    set.device = ctx.transport.device;
     set.winUsb = ctx.transport.winUsbOpen;
     try {
         stream->stragglers.reserve(stream->stragglers.size() + 1);

@@ -59,7 +59,7 @@ struct SlotSet {
     // The pipe the reader reads and its form, fixed at start; used only
     // between the start and the stop request (never after a read returns
     // once the stop is requested, as the handle may be gone by then).
-    platform::UsbDevice *device = nullptr;
+    std::shared_ptr<platform::UsbDevice> device;
     bool winUsb = false;
 
     ~SlotSet();

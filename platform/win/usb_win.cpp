@@ -6,7 +6,9 @@
 #include <setupapi.h>
 #include <winusb.h>
 
+#include <atomic>
 #include <cstddef>
+#include <memory>
 #include <vector>
 
 namespace ix::platform::native {
@@ -21,32 +23,47 @@ GUID toGuid(const Guid &g) {
     return r;
 }
 
+// The handles live in a record shared with every call in flight. Closing the
+// device cancels pending reads and drops its reference; the handles are
+// released when the last call has left, so a reader that is still inside a
+// pipe read at close (a stream stopped past its time limit) never touches a
+// freed object or a handle number that was reused.
+struct Handles {
+    HANDLE file = INVALID_HANDLE_VALUE;
+    WINUSB_INTERFACE_HANDLE usb = nullptr;
+    ~Handles() {
+        if (usb) WinUsb_Free(usb);
+        if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    }
+};
+
 class WinDevice final : public UsbDevice {
 public:
-    explicit WinDevice(HANDLE h) : file_(h) {}
-    ~WinDevice() override {
-        winUsbFree();
-        if (file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);
+    explicit WinDevice(HANDLE h) : handles_(std::make_shared<Handles>()) { handles_->file = h; }
+    ~WinDevice() override { cancelReads(); }
+
+    void cancelReads() override {
+        if (handles_->usb) WinUsb_AbortPipe(handles_->usb, 0x81);
+        CancelIoEx(handles_->file, nullptr);
     }
 
     bool winUsbInitialize() override {
-        if (!WinUsb_Initialize(file_, &usb_)) return fail();
+        if (!WinUsb_Initialize(handles_->file, &handles_->usb)) return fail();
         return true;
     }
     bool queryInterfaceSettings(uint8_t alternate) override {
         USB_INTERFACE_DESCRIPTOR d{};
-        return WinUsb_QueryInterfaceSettings(usb_, alternate, &d) ? true : fail();
+        return WinUsb_QueryInterfaceSettings(handles_->usb, alternate, &d) ? true : fail();
     }
     bool setCurrentAlternateSetting(uint8_t alternate) override {
-        return WinUsb_SetCurrentAlternateSetting(usb_, alternate) ? true : fail();
+        return WinUsb_SetCurrentAlternateSetting(handles_->usb, alternate) ? true : fail();
     }
     void winUsbFree() override {
-        if (usb_) {
-            WinUsb_Free(usb_);
-            usb_ = nullptr;
-        }
+        // Freed with the handles once no call is using it.
+        if (handles_->usb) WinUsb_AbortPipe(handles_->usb, 0x81);
     }
     bool controlTransfer(const SetupPacket &s, uint8_t *data, uint32_t *transferred) override {
+        auto h = handles_;
         WINUSB_SETUP_PACKET p;
         p.RequestType = s.requestType;
         p.Request = s.request;
@@ -54,46 +71,53 @@ public:
         p.Index = s.index;
         p.Length = s.length;
         ULONG n = 0;
-        BOOL ok = WinUsb_ControlTransfer(usb_, p, data, s.length, &n, nullptr);
+        BOOL ok = WinUsb_ControlTransfer(h->usb, p, data, s.length, &n, nullptr);
         if (transferred) *transferred = n;
         return ok ? true : fail();
     }
     bool getDescriptor(uint8_t type, uint8_t index, uint16_t language, uint8_t *buffer, uint32_t length,
                        uint32_t *transferred) override {
+        auto h = handles_;
         ULONG n = 0;
-        BOOL ok = WinUsb_GetDescriptor(usb_, type, index, language, buffer, length, &n);
+        BOOL ok = WinUsb_GetDescriptor(h->usb, type, index, language, buffer, length, &n);
         if (transferred) *transferred = n;
         return ok ? true : fail();
     }
     bool readPipe(uint8_t pipe, uint8_t *buffer, uint32_t length, uint32_t *transferred) override {
+        auto h = handles_;
         ULONG n = 0;
-        BOOL ok = WinUsb_ReadPipe(usb_, pipe, buffer, length, &n, nullptr);
+        BOOL ok = WinUsb_ReadPipe(h->usb, pipe, buffer, length, &n, nullptr);
         if (transferred) *transferred = n;
-        return ok ? true : fail();
+        if (ok) return true;
+        error_.store(GetLastError());
+        return false;
     }
     bool ioControl(uint32_t code, const void *in, uint32_t inLength, void *out, uint32_t outLength,
                    uint32_t *returned) override {
+        auto h = handles_;
         DWORD n = 0;
-        BOOL ok = DeviceIoControl(file_, code, const_cast<void *>(in), inLength, out, outLength, &n, nullptr);
+        BOOL ok = DeviceIoControl(h->file, code, const_cast<void *>(in), inLength, out, outLength, &n, nullptr);
         if (returned) *returned = n;
         return ok ? true : fail();
     }
     bool readFile(uint8_t *buffer, uint32_t length, uint32_t *transferred) override {
+        auto h = handles_;
         DWORD n = 0;
-        BOOL ok = ReadFile(file_, buffer, length, &n, nullptr);
+        BOOL ok = ReadFile(h->file, buffer, length, &n, nullptr);
         if (transferred) *transferred = n;
-        return ok ? true : fail();
+        if (ok) return true;
+        error_.store(GetLastError());
+        return false;
     }
-    uint32_t lastError() const override { return error_; }
+    uint32_t lastError() const override { return error_.load(); }
 
 private:
     bool fail() {
-        error_ = GetLastError();
+        error_.store(GetLastError());
         return false;
     }
-    HANDLE file_;
-    WINUSB_INTERFACE_HANDLE usb_ = nullptr;
-    uint32_t error_ = 0;
+    std::shared_ptr<Handles> handles_;
+    std::atomic<uint32_t> error_{0};
 };
 
 } // namespace

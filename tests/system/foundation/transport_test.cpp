@@ -49,6 +49,7 @@ public:
         return true;
     }
     uint32_t lastError() const override { return 31; }
+    void cancelReads() override {}
 };
 
 std::vector<uint8_t> header(uint16_t dir, uint16_t req, uint16_t value, uint16_t reg) {

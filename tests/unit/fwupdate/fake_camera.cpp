@@ -94,6 +94,7 @@ public:
     bool ioControl(uint32_t, const void *, uint32_t, void *, uint32_t, uint32_t *) override { return reject(1); }
     bool readFile(uint8_t *, uint32_t, uint32_t *) override { return reject(1); }
     uint32_t lastError() const override { return error_; }
+    void cancelReads() override {}
 
 private:
     uint32_t error_ = 0;
