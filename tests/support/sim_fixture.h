@@ -67,6 +67,7 @@ inline std::string tempPath(const std::string &stem) {
     const char sep = '\\';
 #else
     const char sep = '/';
+    if (dir.empty()) dir = "/tmp";
 #endif
     if (dir.empty()) dir = ".";
     std::ostringstream s;
