@@ -1,0 +1,235 @@
+// capture, decode and demo: frames from the camera into files.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "IxiLumo.h"
+#include "commands.h"
+
+namespace {
+
+uint16_t control(uint32_t id) {
+    uint16_t v = 0;
+    scalarControl(id, v);
+    return v;
+}
+
+bool set(uint32_t id, int32_t value) {
+    int r = IxSetControlValue(id, value, 2);
+    if (r != IX_OK) std::fprintf(stderr, "ixlumo: control %u = %d refused (%d)\n", id, value, r);
+    return r == IX_OK;
+}
+
+// A bitmap around bottom-up pixel rows of 24-bit colour or 8-bit grey (with
+// a grey palette), written by the library's own writer.
+int saveBitmap(const std::string &name, const std::vector<uint8_t> &pixels, int w, int h, int bitsPerPixel) {
+    int stride = (w * bitsPerPixel / 8 + 3) & ~3;
+    std::vector<uint8_t> rows(size_t(stride) * h, 0);
+    int rowBytes = w * bitsPerPixel / 8;
+    for (int y = 0; y < h; ++y) std::memcpy(&rows[size_t(y) * stride], &pixels[size_t(y) * rowBytes], rowBytes);
+    std::vector<uint8_t> info(40, 0);
+    auto put32 = [&](size_t at, uint32_t v) {
+        for (int i = 0; i < 4; ++i) info[at + i] = uint8_t(v >> (8 * i));
+    };
+    put32(0, 40);
+    put32(4, uint32_t(w));
+    put32(8, uint32_t(h));
+    info[12] = 1;
+    info[14] = uint8_t(bitsPerPixel);
+    put32(20, uint32_t(rows.size()));
+    if (bitsPerPixel == 8) {
+        put32(32, 256);
+        for (int i = 0; i < 256; ++i) {
+            info.push_back(uint8_t(i));
+            info.push_back(uint8_t(i));
+            info.push_back(uint8_t(i));
+            info.push_back(0);
+        }
+    }
+    int r = IxSaveBmpA(name.c_str(), rows.data(), int32_t(rows.size()), info.data(), int32_t(info.size()));
+    if (r != 0) std::fprintf(stderr, "ixlumo: cannot write %s (error %d)\n", name.c_str(), r);
+    return r == 0 ? 0 : 1;
+}
+
+struct Shot {
+    int channel = 0;
+    int preset = 9;     // 1280 x 960
+    int decimation = 2; // of the whole 2560 x 1920 sensor
+    int format = IX_FORMAT_BGR24;
+    bool compressed = false;
+    bool overlay = false;
+    int frames = 10;
+};
+
+// Streams `frames` frames and keeps the last; 0 on success.
+int grab(const Shot &s, std::vector<uint8_t> &frame, int &w, int &h) {
+    if (!set(IX_CTL_CHANNEL, s.channel) || !set(IX_CTL_RESOLUTION, s.preset) ||
+        (s.decimation > 1 && !set(IX_CTL_DECIMATION, s.decimation)) ||
+        !set(IX_CTL_PIXEL_FORMAT, s.format) || !set(IX_CTL_COMPRESSED, s.compressed ? 1 : 0) ||
+        !set(IX_CTL_OVERLAY, s.overlay ? 1 : 0) || !set(IX_CTL_STREAM_MODE, 1))
+        return 1;
+    w = control(IX_CTL_OUTPUT_WIDTH);
+    h = control(IX_CTL_OUTPUT_HEIGHT);
+    int bpp = s.format == IX_FORMAT_BGR24 ? 3 : s.format == IX_FORMAT_GREY8 ? 1 : 2;
+    frame.assign(size_t(w) * h * bpp, 0);
+    int result = 1;
+    for (int i = 0; i < s.frames; ++i) {
+        uint32_t got = 0;
+        result = IxGetImage(frame.data(), uint32_t(frame.size()), &got);
+        if (result != IX_OK) {
+            std::fprintf(stderr, "ixlumo: no frame (%d)\n", result);
+            break;
+        }
+    }
+    set(IX_CTL_STREAM_MODE, 0);
+    return result == IX_OK ? 0 : 1;
+}
+
+int captureCommand(const std::vector<std::string> &args) {
+    Shot s;
+    std::string out;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string &a = args[i];
+        auto next = [&](int &v) {
+            if (i + 1 >= args.size()) return false;
+            v = std::atoi(args[++i].c_str());
+            return true;
+        };
+        if (a == "--channel" && next(s.channel)) continue;
+        if (a == "--preset" && next(s.preset)) continue;
+        if (a == "--frames" && next(s.frames)) continue;
+        if (a == "--decimation" && next(s.decimation)) continue;
+        if (a == "--grey") { s.format = IX_FORMAT_GREY8; continue; }
+        if (a == "--compressed") { s.compressed = true; continue; }
+        if (a == "--overlay") { s.overlay = true; continue; }
+        if (!a.empty() && a[0] != '-' && out.empty()) { out = a; continue; }
+        std::fprintf(stderr, "ixlumo capture: unexpected '%s'\n", a.c_str());
+        return 2;
+    }
+    if (out.empty()) {
+        std::fputs("ixlumo capture: name the .bmp file to write\n", stderr);
+        return 2;
+    }
+    std::vector<uint8_t> frame;
+    int w = 0, h = 0;
+    if (grab(s, frame, w, h) != 0) return 1;
+    if (saveBitmap(out, frame, w, h, s.format == IX_FORMAT_GREY8 ? 8 : 24) != 0) return 1;
+    std::printf("%s: %dx%d, channel %d%s\n", out.c_str(), w, h, s.channel, s.compressed ? ", from MJPEG" : "");
+    return 0;
+}
+
+// Decodes an MJPEG frame file (as the camera sends it) into a bitmap.
+int decodeCommand(const std::vector<std::string> &args) {
+    if (args.size() != 2) {
+        std::fputs("usage: ixlumo decode FRAME.mjpg OUT.bmp\n", stderr);
+        return 2;
+    }
+    std::ifstream in(args[0], std::ios::binary);
+    std::vector<uint8_t> data((std::istreambuf_iterator<char>(in)), {});
+    if (data.empty()) {
+        std::fprintf(stderr, "ixlumo decode: cannot read %s\n", args[0].c_str());
+        return 1;
+    }
+    // The frame header tells the size; decode into the largest frame the
+    // camera sends and let the decoder refuse anything larger.
+    const int maxW = 2560, maxH = 2560;
+    std::vector<uint8_t> bgr(size_t(maxW) * maxH * 3);
+    int r = IxDecompressMjpg(bgr.data(), int32_t(bgr.size()), data.data(), int32_t(data.size()), IX_FORMAT_BGR24);
+    if (r != IX_OK) {
+        std::fprintf(stderr, "ixlumo decode: not a camera MJPEG frame (%d)\n", r);
+        return 1;
+    }
+    // Width and height from the frame header (FF C0: length, precision, height, width).
+    int w = 0, h = 0;
+    for (size_t i = 0; i + 8 < data.size(); ++i)
+        if (data[i] == 0xFF && data[i + 1] == 0xC0) {
+            h = (data[i + 5] << 8) | data[i + 6];
+            w = (data[i + 7] << 8) | data[i + 8];
+            break;
+        }
+    bgr.resize(size_t(w) * h * 3);
+    return saveBitmap(args[1], bgr, w, h, 24);
+}
+
+int demoCommand(const std::vector<std::string> &args) {
+    std::string dir = args.empty() ? "." : args[0];
+    auto path = [&](const char *name) { return dir + "/" + name; };
+    std::printf("Camera: %s %s, firmware %u.%u\n", narrowControl(IX_CTL_MANUFACTURER_A).c_str(),
+                narrowControl(IX_CTL_PRODUCT_A).c_str(), control(IX_CTL_FIRMWARE_VERSION) >> 8,
+                control(IX_CTL_FIRMWARE_VERSION) & 0xFF);
+
+    // Channel 0: both eyes side by side, searched in every frame.
+    Shot s;
+    s.frames = 20;
+    std::vector<uint8_t> frame;
+    int w = 0, h = 0;
+    s.overlay = true;
+    if (grab(s, frame, w, h) != 0) return 1;
+    saveBitmap(path("channel0.bmp"), frame, w, h, 24);
+    std::printf("channel 0: %dx%d -> %s; range %u (target %u), in band %u, capture ready %u\n", w, h,
+                path("channel0.bmp").c_str(), control(IX_CTL_RANGE_READING), control(IX_CTL_RANGE_TARGET),
+                control(IX_CTL_IN_BAND), control(IX_CTL_CAPTURE_READY));
+
+    // The two iris images of a grey frame.
+    s.format = IX_FORMAT_GREY8;
+    s.overlay = false;
+    s.frames = 3;
+    if (grab(s, frame, w, h) == 0) {
+        DualIrisRecord rec{};
+        rec.image = frame.data();
+        rec.width = w;
+        rec.height = h;
+        rec.cropWidth = 320;
+        rec.cropHeight = 240;
+        std::vector<uint8_t> left(320 * 240), right(320 * 240);
+        rec.leftImage = left.data();
+        rec.rightImage = right.data();
+        int r = IxGetDualIrisImages(&rec);
+        std::printf("iris images: %s (left %s, right %s)\n", r == IX_OK ? "found" : "none",
+                    rec.leftResult.notFound ? "not found" : "found", rec.rightResult.notFound ? "not found" : "found");
+        if (!rec.leftResult.notFound) saveBitmap(path("iris-left.bmp"), left, 320, 240, 8);
+        if (!rec.rightResult.notFound) saveBitmap(path("iris-right.bmp"), right, 320, 240, 8);
+    }
+
+    // The same scene compressed by the camera and decoded by the library.
+    s.format = IX_FORMAT_BGR24;
+    s.compressed = true;
+    s.frames = 5;
+    if (grab(s, frame, w, h) == 0) {
+        saveBitmap(path("channel0-mjpeg.bmp"), frame, w, h, 24);
+        std::printf("channel 0 compressed: %dx%d -> %s\n", w, h, path("channel0-mjpeg.bmp").c_str());
+    }
+
+    // Channel 1: the quarter-turned sensor, with the eye locator when present.
+    s = Shot{};
+    s.channel = 1;
+    s.preset = 6;       // 640 x 480
+    s.decimation = 4;   // of the whole sensor, turned: 2560 x 1920
+    s.overlay = true;   // the eye locator's marks
+    s.frames = 10;
+    if (grab(s, frame, w, h) == 0) {
+        saveBitmap(path("channel1.bmp"), frame, w, h, 24);
+        std::printf("channel 1: %dx%d -> %s; locator %s\n", w, h, path("channel1.bmp").c_str(),
+                    IxSetControlValue(IX_CTL_LOCATOR_ASSIST, 1, 2) == IX_OK ? "ready" : "not present");
+    }
+    set(IX_CTL_CHANNEL, 0);
+    return 0;
+}
+
+} // namespace
+
+const std::vector<Command> &captureCommands() {
+    static const std::vector<Command> commands = {
+        {"capture", "capture OUT.bmp [opts]",
+         "stream and save the last frame (--channel N, --preset CODE, --decimation K, --frames N, --grey, --compressed, --overlay)", true,
+         captureCommand},
+        {"decode", "decode IN.mjpg OUT.bmp", "decode a camera MJPEG frame into a bitmap", true, decodeCommand},
+        {"demo", "demo [DIR]", "a tour of the camera: both channels, iris images, MJPEG; pictures into DIR", true,
+         demoCommand},
+    };
+    return commands;
+}
