@@ -209,7 +209,7 @@ void RunWizard(HINSTANCE instance, InstallerOs &os) {
         int dialog;
         DLGPROC procedure;
         const wchar_t *headerTitle; // null: no header (a full page with the watermark)
-    } const specs[4] = {
+    } const pageDefs[4] = {
         {IDD_WELCOME, WelcomePage, nullptr},
         {IDD_INSTALLING, InstallingPage, installing.c_str()},
         {IDD_UNINSTALLING, UninstallingPage, uninstalling.c_str()},
@@ -217,18 +217,18 @@ void RunWizard(HINSTANCE instance, InstallerOs &os) {
     };
     HPROPSHEETPAGE pages[4] = {};
     int created = 0;
-    for (const PageSpec &spec : specs) {
+    for (const PageSpec &pageDef : pageDefs) {
         PROPSHEETPAGEW page = {};
         page.dwSize = sizeof page;
         page.dwFlags = PSP_DEFAULT | PSP_USETITLE;
         page.hInstance = instance;
-        page.pszTemplate = MAKEINTRESOURCEW(spec.dialog);
-        page.pfnDlgProc = spec.procedure;
+        page.pszTemplate = MAKEINTRESOURCEW(pageDef.dialog);
+        page.pfnDlgProc = pageDef.procedure;
         page.pszTitle = title.c_str();
         page.lParam = reinterpret_cast<LPARAM>(&state);
-        if (spec.headerTitle) {
+        if (pageDef.headerTitle) {
             page.dwFlags |= PSP_USEHEADERTITLE | PSP_USEHEADERSUBTITLE;
-            page.pszHeaderTitle = spec.headerTitle;
+            page.pszHeaderTitle = pageDef.headerTitle;
             page.pszHeaderSubTitle = L"";
         } else {
             page.dwFlags |= PSP_HIDEHEADER;

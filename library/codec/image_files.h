@@ -36,17 +36,17 @@ namespace detail {
 
 // Appends one DHT segment: marker, length, class and id, the 16 counts, the values.
 constexpr size_t putHuffmanSegment(std::array<uint8_t, kJfifHeaderBytes> &t, size_t at, uint8_t classAndId,
-                                   const ix::jpeg::HuffmanSpec &spec) {
-    const size_t length = 2 + 1 + 16 + size_t(spec.valueCount);
+                                   const ix::jpeg::HuffmanSpec &table) {
+    const size_t length = 2 + 1 + 16 + size_t(table.valueCount);
     t[at++] = 0xFF;
     t[at++] = 0xC4;
     t[at++] = uint8_t(length >> 8);
     t[at++] = uint8_t(length);
     t[at++] = classAndId;
-    for (uint8_t count : spec.counts)
+    for (uint8_t count : table.counts)
         t[at++] = count;
-    for (int i = 0; i < spec.valueCount; ++i)
-        t[at++] = spec.values[i];
+    for (int i = 0; i < table.valueCount; ++i)
+        t[at++] = table.values[i];
     return at;
 }
 
