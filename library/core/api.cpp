@@ -6,6 +6,7 @@
 #include "library/codec/image_files.h"
 #include "library/controls/controls.h"
 #include "library/core/delivery.h"
+#include "library/core/eye_work.h"
 #include "library/core/decompress.h"
 #include "library/core/open_close.h"
 #include "library/include/IxiLumo.h"
@@ -103,7 +104,7 @@ IXLUMO_API int32_t IXLUMO_CALL IxGetDualIrisImages(DualIrisRecord *record) {
     return guarded([&] {
         CameraContext &ctx = context();
         if (!ctx.connected || !record) return IX_ERR_FAILED;
-        return IX_ERR_FAILED; // wired with the eye search
+        return DualIrisImagesForContext(ctx, *record);
     });
 }
 

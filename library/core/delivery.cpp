@@ -95,17 +95,8 @@ int DecodeCompressedFrame(CameraContext &ctx, const uint8_t *frame, uint32_t fra
     return r == 0 ? 0 : 1;
 }
 
-void CorrectFrameDefects(CameraContext &, uint8_t *, uint32_t) {
-    // Filled in by the defect repair; the frame passes unchanged until then.
-}
-
-void ChannelZeroFrameWork(CameraContext &, uint8_t *) {
-    // Filled in by the eye search and the illumination loop.
-}
-
-void ChannelOnePositioning(CameraContext &) {
-    // Filled in by the positioning loop.
-}
+// CorrectFrameDefects, ChannelZeroFrameWork and ChannelOnePositioning live
+// with the eye work (eye_work.cpp).
 
 int DeliverFrame(CameraContext &ctx, uint8_t *destination, uint32_t capacity, uint32_t *delivered) {
     ChannelSettings &ch = ctx.selected();

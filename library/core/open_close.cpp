@@ -7,6 +7,7 @@
 #include "library/controls/controls.h"
 #include "library/core/channel.h"
 #include "library/core/device.h"
+#include "library/core/eye_work.h"
 #include "library/core/illumination.h"
 #include "library/core/stream.h"
 #include "library/eyes/locator_binding.h"
@@ -109,18 +110,14 @@ int IxOpenSequence(CameraContext &ctx) {
         IxCloseSequence(ctx);
         return 1;
     }
+    ConstructSearchArea(ctx.eyeSearchArea);
 
     ctx.illuminationState = CreateIlluminationState();
     if (!ctx.illuminationState) {
         IxCloseSequence(ctx);
         return 1;
     }
-    ctx.illuminationLevel = 80;
-    if (ctx.register49Shadow != 160) {
-        ctx.register49Shadow = 160;
-        regSet(ctx, 49, 160);
-    }
-    setIndirect33(ctx, 24);
+    // Level 80, register 49 and the gain of indirect 33, then the loops' state.
     InitIllumination(ctx);
 
     if (!ctx.stream) {

@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "library/controls/controls.h"
+#include "library/core/feedback.h"
 #include "platform/sys.h"
 
 namespace ix {
@@ -381,11 +382,8 @@ int SetStreamMode(CameraContext &ctx, uint16_t mode) {
         failurePath(ctx);
         return 1;
     }
-    // The loops start afresh with each stream. The illumination state's own
-    // reset belongs to the feedback loops and is done where they live.
-    ctx.captureReady = 0;
-    ctx.rangeState = 0;
-    ctx.qualifyingFrames = 0;
+    // The loops start afresh with each stream.
+    ResetLoopState(ctx);
     return 0;
 }
 

@@ -11,6 +11,7 @@
 #include <type_traits>
 
 #include "IxiLumo.h"
+#include "library/core/context.h"
 
 namespace ix::eyes {
 
@@ -21,8 +22,9 @@ inline constexpr int kBins = 16;
 // Largest cell side whose block sums still fit 32 bits (frames up to 41,039
 // pixels wide); wider frames are refused.
 inline constexpr int kMaxCellSize = 512;
-// Size the camera context reserves for the work area; the record must fit.
-inline constexpr size_t kEyeSearchAreaBytes = 2059700;
+// The camera context reserves the work area's bytes (kEyeSearchAreaBytes,
+// defined with the context); the record must fit.
+using ix::kEyeSearchAreaBytes;
 
 struct BinStat {
     int32_t count;
