@@ -506,6 +506,7 @@ bool VirtualCamera::readFrame(uint8_t *buffer, uint32_t capacity, uint32_t *tran
     auto now = Clock::now();
     nextFrame_ = (nextFrame_ + period < now) ? now + period : nextFrame_ + period;
     FrameRequest request = frameRequestFromRegisters(regs_.data(), settings_, frameNumber_++, rangeNow());
+    request.gain = indirect_[33];
     // Drawing a large frame takes a while; control requests need not wait for it.
     lock.unlock();
     uint32_t bytes = produceFrame(request, settings_, buffer, capacity);

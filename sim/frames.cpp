@@ -36,6 +36,7 @@ FrameRequest frameRequestFromRegisters(const uint16_t *regs, const Settings &set
     r.illumination = regs[49];
     r.exposure = regs[37];
     r.positioning = regs[74];
+    r.exposureBase = regs[14];
     return r;
 }
 
@@ -46,11 +47,12 @@ struct Pixel {
 };
 
 // The scene at a point in scene units (0..1 across, 0..1 down): skin with a
-// soft texture, two eyes side by side, each an iris ring round a dark pupil
-// with a small bright glint a little off centre.
-Pixel scene(double x, double y, double eyeRadius) {
-    const double cx[2] = {0.27, 0.73};
-    const double cy = 0.5;
+// soft texture, two eyes side by side at height cy, each an iris ring round a
+// dark pupil with a small bright glint a little off centre. A nearer subject
+// shows bigger eyes further apart (scale 1 at the usual distance).
+Pixel scene(double x, double y, double scale, double cy) {
+    const double eyeRadius = 0.028 * scale;
+    const double cx[2] = {0.5 - 0.23 * scale, 0.5 + 0.23 * scale};
     Pixel p{uint8_t(std::clamp(150.0 + 20.0 * std::sin(x * 7.0) * std::cos(y * 5.0), 0.0, 255.0)), 120, 145};
     for (double ex : cx) {
         double dx = x - ex, dy = (y - cy) * 0.75; // scene units are 4:3, eyes are round
@@ -64,14 +66,47 @@ Pixel scene(double x, double y, double eyeRadius) {
     return p;
 }
 
+// How much light a sensor gathers. As the library leaves the camera at open,
+// the eyes come out in the middle of the band its exposure loop aims for
+// (hence the 1.15). On channel 0 then: the illuminator's level (register
+// 49, bits 3 to 7) over a little ambient light; the exposure only while it
+// is shorter than the illuminator's pulse (a 160th of the exposure base),
+// since a longer one gathers nothing more; and the gain of indirect
+// register 33 (24 at open, 0 until the host sets it). Channel 1's sensor
+// has a light of its own.
+double lightFactor(const FrameRequest &r, const Settings &settings) {
+    double f = 1.15 * settings.light / 100.0;
+    if (r.channel != 0) return f;
+    const unsigned level = (r.illumination >> 3) & 31;
+    f *= (2.0 + level) / 22.0;
+    const unsigned pulse = r.exposureBase / 160u;
+    if (r.exposure != 0 && r.exposure < pulse) f *= double(r.exposure) / pulse;
+    if (r.gain != 0) f *= (8.0 + std::min<unsigned>(r.gain, 40)) / 32.0;
+    return f;
+}
+
+// Height of the eyes in the scene. Channel 1's camera tilts with the
+// positioning level (register 74 = level + 1000, 500 until the host moves
+// it): each step up lifts the eyes by 0.4 % of the picture.
+double eyeHeight(const FrameRequest &r) {
+    if (r.channel != 1 || r.positioning < 1000) return 0.5;
+    const double level = double(r.positioning) - 1000.0;
+    return std::clamp(0.5 - (level - 500.0) * 0.004, 0.15, 0.85);
+}
+
 } // namespace
 
 uint32_t renderFrame(const FrameRequest &r, const Settings &settings, uint8_t *buffer, uint32_t capacity) {
     uint64_t bytes = uint64_t(r.width) * r.height * 2;
     if (bytes == 0 || bytes > capacity || !buffer || r.sensorWidth == 0 || r.sensorHeight == 0) return 0;
     const bool turned = r.channel == 1;
-    const double eyeRadius = 0.028 * 500.0 / std::max<double>(r.range, 100.0);
+    const double scale = 500.0 / std::max<double>(r.range, 100.0);
     const double stepX = double(r.windowWidth) / r.width, stepY = double(r.windowHeight) / r.height;
+    const double light = lightFactor(r, settings), cy = eyeHeight(r);
+    auto lit = [light](Pixel p) {
+        p.y = uint8_t(std::clamp(p.y * light + 0.5, 0.0, 255.0));
+        return p;
+    };
     Pixel pair[2];
     for (uint32_t row = 0; row < r.height; ++row) {
         uint32_t outRow = r.flipRows ? r.height - 1 - row : row;
@@ -84,7 +119,7 @@ uint32_t renderFrame(const FrameRequest &r, const Settings &settings, uint8_t *b
                 double sx = (r.windowX + (outCol + 0.5) * stepX) / r.sensorWidth;
                 // Channel 1: the sensor's rows run along the scene from right
                 // to left and its columns from top to bottom.
-                pair[k] = turned ? scene(1.0 - sy, sx, eyeRadius) : scene(sx, sy, eyeRadius);
+                pair[k] = lit(turned ? scene(1.0 - sy, sx, scale, cy) : scene(sx, sy, scale, cy));
             }
             uint8_t *q = line + size_t(col) * 2;
             q[0] = pair[0].y;

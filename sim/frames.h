@@ -29,6 +29,8 @@ struct FrameRequest {
     uint16_t illumination = 0; // register 49
     uint16_t exposure = 0;     // register 37
     uint16_t positioning = 0;  // register 74
+    uint16_t exposureBase = 0; // register 14
+    uint16_t gain = 24;        // indirect register 33
 };
 
 FrameRequest frameRequestFromRegisters(const uint16_t *regs, const Settings &settings, uint64_t number,

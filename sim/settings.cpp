@@ -118,6 +118,9 @@ bool parseSettings(const std::string &text, Settings &out, std::string &error) {
         } else if (key == "fps") {
             ok = number(value, 10, 1000, v) && v > 0;
             out.fps = unsigned(v);
+        } else if (key == "light") {
+            ok = number(value, 10, 1000, v) && v > 0;
+            out.light = unsigned(v);
         } else if (key == "stamp") {
             ok = value == "0" || value == "1";
             out.stampFrames = value == "1";

@@ -36,6 +36,7 @@ struct Settings {
     std::vector<RangeStep> range{{500, 0}};
     unsigned fps = 30;
     unsigned quality = 85;
+    unsigned light = 100;          // light=P: the scene reflects P % of the usual light
     bool stampFrames = false;      // stamp=1: each frame's number in its first 8 bytes
     std::string flashPath;
     std::string tracePath;
