@@ -84,7 +84,9 @@ void VirtualCamera::powerUp() {
     regs_[kRegFirmware] = word(kVersionRecordAddress) == kVersionRecordMagic ? word(kVersionRecordAddress + 2)
                                                                              : settings_.firmware;
     regs_[kRegRevision] = settings_.revision;
-    regs_[kRegExposureBase] = 1000;
+    // An exposure base whose table is long enough for the exposure loop to
+    // reach both ends of it.
+    regs_[kRegExposureBase] = 20000;
     regs_[62] = 0x0031;
     regs_[67] = 0x0002;
     regs_[68] = 0x0001;

@@ -32,6 +32,8 @@ protected:
         trace = ixtest::useSimulator("quality=92");
         ASSERT_EQ(IxOpen(), IX_OK);
         ASSERT_EQ(IxSetControlValue(IX_CTL_RESOLUTION, kPreset640x480, 2), IX_OK);
+        // The same light for both pictures: no exposure loop between them.
+        ASSERT_EQ(IxSetControlValue(IX_CTL_AUTO_MODE, 0, 2), IX_OK);
     }
     void TearDown() override { IxClose(); }
     std::string trace;

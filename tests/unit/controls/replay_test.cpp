@@ -67,7 +67,7 @@ TEST(Replay, SelectingEachChannelSendsItsSettingsInOrder) {
 }
 
 TEST(Replay, SelectionPlacesTheExposureIndexAndReadsTheRangeTarget) {
-    OpenCamera cam("target0=480;target1=520");
+    OpenCamera cam("target0=480;target1=520;reg14=1000");
     ASSERT_EQ(cam.openResult, 0);
     // Exposure base 1000: divisor 143 is the first at or above channel 0's
     // start of 140 (revision 258), divisor 63 the first at or above 60.
