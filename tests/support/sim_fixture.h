@@ -67,9 +67,9 @@ inline std::string tempPath(const std::string &stem) {
     const char sep = '\\';
 #else
     const char sep = '/';
-    if (dir.empty()) dir = "/tmp";
+    if (dir.empty()) dir.append("/tmp");
 #endif
-    if (dir.empty()) dir = ".";
+    if (dir.empty()) dir.append(".");
     std::ostringstream s;
     s << dir << sep << "ixlumo-" << stem << "-" << ix::sys::tickMs() << "-" << ++counter;
     return s.str();
@@ -78,10 +78,15 @@ inline std::string tempPath(const std::string &stem) {
 // Points the library at a new virtual camera with a trace file; returns the
 // trace path. Extra settings are appended as given ("key=value;...").
 inline std::string useSimulator(const std::string &extra = "") {
-    std::string trace = tempPath("trace") + ".jsonl";
+    std::string trace = tempPath("trace");
+    trace += ".jsonl";
     std::remove(trace.c_str());
-    std::string settings = "trace=" + trace;
-    if (!extra.empty()) settings += ";" + extra;
+    std::string settings = "trace=";
+    settings += trace;
+    if (!extra.empty()) {
+        settings += ';';
+        settings += extra;
+    }
     ix::sys::setEnv("IXLUMO_SIMULATOR", settings.c_str());
     return trace;
 }

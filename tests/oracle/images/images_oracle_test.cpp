@@ -39,7 +39,12 @@ int run(const std::string &command, std::string *out = nullptr) {
     return pclose(pipe);
 }
 
-std::string quote(const fs::path &p) { return "'" + p.string() + "'"; }
+std::string quote(const fs::path &p) {
+    std::string q(1, '\'');
+    q += p.string();
+    q += '\'';
+    return q;
+}
 
 class Readers : public ::testing::Test {
 protected:
