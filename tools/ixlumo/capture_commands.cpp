@@ -63,6 +63,9 @@ struct Shot {
     bool compressed = false;
     bool overlay = false;
     int frames = 10;
+    // A free window instead of the preset when set: output and window size,
+    // and the window's vertical offset on the sensor.
+    int outW = 0, outH = 0, winW = 0, winH = 0, offsetY = 0;
 };
 
 // Streams `frames` frames and keeps the last; 0 on success.
@@ -70,8 +73,13 @@ int grab(const Shot &s, std::vector<uint8_t> &frame, int &w, int &h) {
     if (!set(IX_CTL_CHANNEL, s.channel) || !set(IX_CTL_RESOLUTION, s.preset) ||
         (s.decimation > 1 && !set(IX_CTL_DECIMATION, s.decimation)) ||
         !set(IX_CTL_PIXEL_FORMAT, s.format) || !set(IX_CTL_COMPRESSED, s.compressed ? 1 : 0) ||
-        !set(IX_CTL_OVERLAY, s.overlay ? 1 : 0) || !set(IX_CTL_STREAM_MODE, 1))
+        !set(IX_CTL_OVERLAY, s.overlay ? 1 : 0))
         return 1;
+    if (s.outW && (!set(IX_CTL_OUTPUT_WIDTH, s.outW) || !set(IX_CTL_OUTPUT_HEIGHT, s.outH) ||
+                   !set(IX_CTL_WINDOW_WIDTH, s.winW) || !set(IX_CTL_WINDOW_HEIGHT, s.winH) ||
+                   !set(IX_CTL_OFFSET_Y, s.offsetY)))
+        return 1;
+    if (!set(IX_CTL_STREAM_MODE, 1)) return 1;
     w = control(IX_CTL_OUTPUT_WIDTH);
     h = control(IX_CTL_OUTPUT_HEIGHT);
     int bpp = s.format == IX_FORMAT_BGR24 ? 3 : s.format == IX_FORMAT_GREY8 ? 1 : 2;
@@ -162,19 +170,31 @@ int demoCommand(const std::vector<std::string> &args) {
                 narrowControl(IX_CTL_PRODUCT_A).c_str(), control(IX_CTL_FIRMWARE_VERSION) >> 8,
                 control(IX_CTL_FIRMWARE_VERSION) & 0xFF);
 
-    // Channel 0: both eyes side by side, searched in every frame.
+    // Channel 0: the whole sensor, then a band across both eyes (2560 x 720
+    // scaled to 1280 x 360), searched in every frame with the markers drawn.
     Shot s;
-    s.frames = 20;
+    s.frames = 5;
     std::vector<uint8_t> frame;
     int w = 0, h = 0;
-    s.overlay = true;
     if (grab(s, frame, w, h) != 0) return 1;
     saveBitmap(path("channel0.bmp"), frame, w, h, 24);
-    std::printf("channel 0: %dx%d -> %s; range %u (target %u), in band %u, capture ready %u\n", w, h,
-                path("channel0.bmp").c_str(), control(IX_CTL_RANGE_READING), control(IX_CTL_RANGE_TARGET),
+    std::printf("channel 0: %dx%d -> %s\n", w, h, path("channel0.bmp").c_str());
+    s.frames = 40;
+    s.overlay = true;
+    s.outW = 1280;
+    s.outH = 360;
+    s.winW = 2560;
+    s.winH = 720;
+    s.offsetY = 600;
+    set(IX_CTL_STABILITY_CHECK, 1);
+    if (grab(s, frame, w, h) != 0) return 1;
+    saveBitmap(path("eyes.bmp"), frame, w, h, 24);
+    std::printf("eye band: %dx%d -> %s; range %u (target %u), in band %u, capture ready %u\n", w, h,
+                path("eyes.bmp").c_str(), control(IX_CTL_RANGE_READING), control(IX_CTL_RANGE_TARGET),
                 control(IX_CTL_IN_BAND), control(IX_CTL_CAPTURE_READY));
 
-    // The two iris images of a grey frame.
+    // The two iris images of a grey frame: a band of the sensor across both
+    // eyes, 2560 x 720 scaled to 1280 x 360.
     s.format = IX_FORMAT_GREY8;
     s.overlay = false;
     s.frames = 3;
@@ -196,6 +216,7 @@ int demoCommand(const std::vector<std::string> &args) {
     }
 
     // The same scene compressed by the camera and decoded by the library.
+    s.outW = 0;
     s.format = IX_FORMAT_BGR24;
     s.compressed = true;
     s.frames = 5;
