@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 
+#include "library/core/limits.h"
 #include "usb/transport.h"
 
 namespace ix::codec {
@@ -21,9 +22,6 @@ using codec::MjpegDecoder;
 struct FrameStream;
 struct IlluminationState;
 
-inline constexpr uint32_t kExposureTableCapacity = 512;
-inline constexpr uint32_t kDefectTableWords = 2044;
-inline constexpr uint32_t kEyeSearchAreaBytes = 2059700;
 
 struct ChannelSettings {
     uint16_t autoMode;

@@ -4,11 +4,13 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "library/core/limits.h"
+
 namespace ix::eyes {
 
-// Words in a channel's defect list: G, then per group a key (the window
-// size it belongs to), a count c and c (p, q) pairs.
-inline constexpr size_t kDefectTableWords = 2044;
+// A channel's defect list: G, then per group a key (the window size it
+// belongs to), a count c and c (p, q) pairs, in kDefectTableWords words.
+using ix::kDefectTableWords;
 
 // The selected channel's settings the repair depends on.
 struct DefectSettings {
