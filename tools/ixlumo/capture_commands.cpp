@@ -1,4 +1,5 @@
 // capture, decode and demo: frames from the camera into files.
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -62,6 +63,8 @@ struct Shot {
     int format = IX_FORMAT_BGR24;
     bool compressed = false;
     bool overlay = false;
+    bool progress = false;
+    int rotation = 0;
     int frames = 10;
     // A free window instead of the preset when set: output and window size,
     // and the window's vertical offset on the sensor.
@@ -73,7 +76,7 @@ int grab(const Shot &s, std::vector<uint8_t> &frame, int &w, int &h) {
     if (!set(IX_CTL_CHANNEL, s.channel) || !set(IX_CTL_RESOLUTION, s.preset) ||
         (s.decimation > 1 && !set(IX_CTL_DECIMATION, s.decimation)) ||
         !set(IX_CTL_PIXEL_FORMAT, s.format) || !set(IX_CTL_COMPRESSED, s.compressed ? 1 : 0) ||
-        !set(IX_CTL_OVERLAY, s.overlay ? 1 : 0))
+        !set(IX_CTL_OVERLAY, s.overlay ? 1 : 0) || !set(IX_CTL_ROTATION, s.rotation))
         return 1;
     if (s.outW && (!set(IX_CTL_OUTPUT_WIDTH, s.outW) || !set(IX_CTL_OUTPUT_HEIGHT, s.outH) ||
                    !set(IX_CTL_WINDOW_WIDTH, s.winW) || !set(IX_CTL_WINDOW_HEIGHT, s.winH) ||
@@ -85,12 +88,18 @@ int grab(const Shot &s, std::vector<uint8_t> &frame, int &w, int &h) {
     int bpp = s.format == IX_FORMAT_BGR24 ? 3 : s.format == IX_FORMAT_GREY8 ? 1 : 2;
     frame.assign(size_t(w) * h * bpp, 0);
     int result = 1;
+    auto start = std::chrono::steady_clock::now();
     for (int i = 0; i < s.frames; ++i) {
         uint32_t got = 0;
         result = IxGetImage(frame.data(), uint32_t(frame.size()), &got);
         if (result != IX_OK) {
             std::fprintf(stderr, "ixlumo: no frame (%d)\n", result);
             break;
+        }
+        if (s.progress) {
+            double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            std::fprintf(stderr, "\rframe %d/%d  %.1f fps", i + 1, s.frames, seconds > 0 ? (i + 1) / seconds : 0.0);
+            if (i + 1 == s.frames) std::fputc('\n', stderr);
         }
     }
     set(IX_CTL_STREAM_MODE, 0);
@@ -99,6 +108,7 @@ int grab(const Shot &s, std::vector<uint8_t> &frame, int &w, int &h) {
 
 int captureCommand(const std::vector<std::string> &args) {
     Shot s;
+    s.progress = true;
     std::string out;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string &a = args[i];
@@ -112,6 +122,7 @@ int captureCommand(const std::vector<std::string> &args) {
         if (a == "--frames" && next(s.frames)) continue;
         if (a == "--decimation" && next(s.decimation)) continue;
         if (a == "--grey") { s.format = IX_FORMAT_GREY8; continue; }
+        if (a == "--rotation" && next(s.rotation)) continue;
         if (a == "--compressed") { s.compressed = true; continue; }
         if (a == "--overlay") { s.overlay = true; continue; }
         if (!a.empty() && a[0] != '-' && out.empty()) { out = a; continue; }
@@ -246,7 +257,7 @@ int demoCommand(const std::vector<std::string> &args) {
 const std::vector<Command> &captureCommands() {
     static const std::vector<Command> commands = {
         {"capture", "capture OUT.bmp [opts]",
-         "stream and save the last frame (--channel N, --preset CODE, --decimation K, --frames N, --grey, --compressed, --overlay)", true,
+         "stream and save the last frame (--channel N, --preset CODE, --decimation K, --rotation R, --frames N, --grey, --compressed, --overlay)", true,
          captureCommand},
         {"decode", "decode IN.mjpg OUT.bmp", "decode a camera MJPEG frame into a bitmap", true, decodeCommand},
         {"demo", "demo [DIR]", "a tour of the camera: both channels, iris images, MJPEG; pictures into DIR", true,
