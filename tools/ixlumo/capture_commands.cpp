@@ -87,7 +87,7 @@ int grab(const Shot &s, std::vector<uint8_t> &frame, int &w, int &h) {
     h = control(IX_CTL_OUTPUT_HEIGHT);
     int bpp = s.format == IX_FORMAT_BGR24 ? 3 : s.format == IX_FORMAT_GREY8 ? 1 : 2;
     frame.assign(size_t(w) * h * bpp, 0);
-    int result = 1;
+    int result = s.frames == 0 ? IX_OK : 1;
     auto start = std::chrono::steady_clock::now();
     for (int i = 0; i < s.frames; ++i) {
         uint32_t got = 0;
@@ -102,7 +102,7 @@ int grab(const Shot &s, std::vector<uint8_t> &frame, int &w, int &h) {
             if (i + 1 == s.frames) std::fputc('\n', stderr);
         }
     }
-    set(IX_CTL_STREAM_MODE, 0);
+    if (s.frames > 0) set(IX_CTL_STREAM_MODE, 0);
     return result == IX_OK ? 0 : 1;
 }
 
@@ -174,12 +174,59 @@ int decodeCommand(const std::vector<std::string> &args) {
     return saveBitmap(args[1], bgr, w, h, 24);
 }
 
+// The subject walks up to the camera, holds still, steps back and returns:
+// the eye band is streamed in grey for a few seconds and each half second a
+// line tells what the camera sees and does.
+void walkPhase() {
+    Shot s;
+    s.format = IX_FORMAT_GREY8;
+    s.outW = 1280;
+    s.outH = 360;
+    s.winW = 2560;
+    s.winH = 720;
+    s.offsetY = 600;
+    s.frames = 0;
+    std::vector<uint8_t> frame;
+    int w = 0, h = 0;
+    set(IX_CTL_STABILITY_CHECK, 1);
+    if (grab(s, frame, w, h) != 0) return; // leaves the stream running
+    std::printf("%5s  %-12s %5s %6s %8s %6s %6s\n", "time", "phase", "range", "bright", "exposure", "light",
+                "ready");
+    auto start = std::chrono::steady_clock::now();
+    double nextLine = 0;
+    for (;;) {
+        double t = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        if (t > 8.0) break;
+        uint32_t got = 0;
+        if (IxGetImage(frame.data(), uint32_t(frame.size()), &got) != IX_OK) break;
+        if (t < nextLine) continue;
+        nextLine += 0.5;
+        long sum = 0;
+        for (uint8_t v : frame) sum += v;
+        const char *phase = t < 2.0 ? "approaching" : t < 4.6 ? "steady" : t < 6.3 ? "stepped back" : "returned";
+        std::printf("%4.1fs  %-12s %5u %6ld %8u %6u %6s\n", t, phase, control(IX_CTL_RANGE_READING),
+                    sum / long(frame.size()), control(IX_CTL_EXPOSURE), control(IX_CTL_MANUAL_LEVEL),
+                    control(IX_CTL_CAPTURE_READY) ? "yes" : "no");
+        std::fflush(stdout);
+    }
+    set(IX_CTL_STREAM_MODE, 0);
+}
+
+} // namespace
+
+// The demo's scene: distances in millimetres against the milliseconds since
+// the camera powered up, read by walkPhase above.
+const char *const kDemoScene = "range=950@0,800@600,650@1200,500@1800,1000@5000,500@6600";
+
+namespace {
+
 int demoCommand(const std::vector<std::string> &args) {
     std::string dir = args.empty() ? "." : args[0];
     auto path = [&](const char *name) { return dir + "/" + name; };
     std::printf("Camera: %s %s, firmware %u.%u\n", narrowControl(IX_CTL_MANUFACTURER_A).c_str(),
                 narrowControl(IX_CTL_PRODUCT_A).c_str(), control(IX_CTL_FIRMWARE_VERSION) >> 8,
                 control(IX_CTL_FIRMWARE_VERSION) & 0xFF);
+    walkPhase();
 
     // Channel 0: the whole sensor, then a band across both eyes (2560 x 720
     // scaled to 1280 x 360), searched in every frame with the markers drawn.

@@ -18,3 +18,7 @@ const std::vector<Command> &extraCommands();
 // Helpers shared by the commands.
 std::string narrowControl(uint32_t id);
 int scalarControl(uint32_t id, uint16_t &value);
+
+// Virtual camera settings of the demo's scene, used when `--simulate` is
+// given without settings of its own.
+extern const char *const kDemoScene;

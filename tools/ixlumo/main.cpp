@@ -70,12 +70,14 @@ static int info() {
 int main(int argc, char **argv) {
     std::vector<std::string> args;
     // --simulate may stand before or after the command.
+    bool plainSimulate = false;
     for (int a = 1; a < argc; ++a) {
         std::string arg = argv[a];
-        if (arg == "--simulate") setSimulator("1");
+        if (arg == "--simulate") setSimulator("1"), plainSimulate = true;
         else if (arg.rfind("--simulate=", 0) == 0) setSimulator(arg.c_str() + 11);
         else args.push_back(arg);
     }
+    if (plainSimulate && !args.empty() && args[0] == "demo") setSimulator(kDemoScene);
     size_t i = 0;
     if (i >= args.size()) {
         usage();
