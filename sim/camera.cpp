@@ -127,6 +127,20 @@ void VirtualCamera::loadFlash() {
     }
 }
 
+std::vector<uint16_t> VirtualCamera::defectListLocked(unsigned channel) const {
+    // The table's header, then its length in words; a length that runs into
+    // the next table (or a missing header) gives no list at all.
+    const uint32_t base = kDefectTableAddress[channel & 1];
+    auto word = [&](uint32_t a) { return uint16_t(flash_[a] | (flash_[a + 1] << 8)); };
+    if (word(base) != 0x4450 || word(base + 2) != 0x4354) return {};
+    const uint32_t words = word(base + 6);
+    const uint32_t room = (kDefectTableAddress[1] - kDefectTableAddress[0] - 8) / 2;
+    if (words == 0 || words > room) return {};
+    std::vector<uint16_t> list(words);
+    for (uint32_t i = 0; i < words; ++i) list[i] = word(base + 8 + 2 * i);
+    return list;
+}
+
 void VirtualCamera::flushFlash() {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!flashDirty_ || settings_.flashPath.empty()) return;
@@ -509,6 +523,7 @@ bool VirtualCamera::readFrame(uint8_t *buffer, uint32_t capacity, uint32_t *tran
     nextFrame_ = (nextFrame_ + period < now) ? now + period : nextFrame_ + period;
     FrameRequest request = frameRequestFromRegisters(regs_.data(), settings_, frameNumber_++, rangeNow());
     request.gain = indirect_[33];
+    request.defects = defectListLocked(request.channel);
     // Drawing a large frame takes a while; control requests need not wait for it.
     lock.unlock();
     uint32_t bytes = produceFrame(request, settings_, buffer, capacity);

@@ -61,6 +61,7 @@ private:
     void writeIndirect(uint16_t index, uint16_t value);
     uint16_t flashWord();
     void loadFlash();
+    std::vector<uint16_t> defectListLocked(unsigned channel) const;
     void powerUp();
     uint16_t rangeNow();
     uint32_t msSinceOpen();

@@ -46,16 +46,20 @@ struct Pixel {
     uint8_t y, u, v;
 };
 
-// The scene at a point in scene units (0..1 across, 0..1 down): skin with a
-// soft texture, two eyes side by side at height cy, each an iris ring round a
-// dark pupil with a small bright glint a little off centre. A nearer subject
-// shows bigger eyes further apart (scale 1 at the usual distance).
-Pixel scene(double x, double y, double scale, double cy) {
+// Where the pupils sit, in scene units (0..1 across, 0..1 down).
+struct EyePlaces {
+    double x[2], y[2];
+};
+
+// The scene at a point in scene units: skin with a soft texture, two eyes,
+// each an iris ring round a dark pupil with a small bright glint a little
+// off centre. A nearer subject shows bigger eyes (scale 1 at the usual
+// distance).
+Pixel scene(double x, double y, double scale, const EyePlaces &eyes) {
     const double eyeRadius = 0.028 * scale;
-    const double cx[2] = {0.5 - 0.23 * scale, 0.5 + 0.23 * scale};
     Pixel p{uint8_t(std::clamp(150.0 + 20.0 * std::sin(x * 7.0) * std::cos(y * 5.0), 0.0, 255.0)), 120, 145};
-    for (double ex : cx) {
-        double dx = x - ex, dy = (y - cy) * 0.75; // scene units are 4:3, eyes are round
+    for (int e = 0; e < 2; ++e) {
+        double dx = x - eyes.x[e], dy = (y - eyes.y[e]) * 0.75; // scene units are 4:3, eyes are round
         double d = std::sqrt(dx * dx + dy * dy);
         if (d < eyeRadius * 2.6) p = {95, 145, 118}; // iris
         if (d < eyeRadius) p = {18, 128, 128};        // pupil
@@ -94,6 +98,41 @@ double eyeHeight(const FrameRequest &r) {
     return std::clamp(0.5 - (level - 500.0) * 0.004, 0.15, 0.85);
 }
 
+// Channel 0's eyes follow the eyes= script when there is one; otherwise they
+// sit side by side, further apart for a nearer subject.
+EyePlaces eyePlaces(const FrameRequest &r, const Settings &settings, double scale) {
+    if (r.channel == 0 && settings.scriptedEyes)
+        return {{settings.eyes[0], settings.eyes[2]}, {settings.eyes[1], settings.eyes[3]}};
+    const double cy = eyeHeight(r);
+    return {{0.5 - 0.23 * scale, 0.5 + 0.23 * scale}, {cy, cy}};
+}
+
+// The sensor's defect pixels read full scale whatever the light. They show
+// where the host's repair looks for them: the first group listed for this
+// window width, each pair taken through the flips and the window's corner.
+// Only channel 0: channel 1's frames arrive turned and its list is keyed by
+// the other side of the window.
+void stickPixels(const FrameRequest &r, uint8_t *frame) {
+    if (r.channel != 0 || r.defects.empty()) return;
+    const std::vector<uint16_t> &t = r.defects;
+    const int64_t X = r.width, Y = r.height;
+    size_t at = 1;
+    for (size_t g = 0; g < t[0] && at + 1 < t.size(); ++g) {
+        const size_t count = t[at + 1];
+        if (t[at] != r.windowWidth) {
+            at += 2 + 2 * count;
+            continue;
+        }
+        for (size_t i = 0; i < count && at + 3 + 2 * i < t.size(); ++i) {
+            const int64_t p = t[at + 2 + 2 * i], q = t[at + 3 + 2 * i];
+            const int64_t u = (r.flipColumns ? X - p - 1 : p) - int64_t(r.windowX);
+            const int64_t v = (r.flipRows ? Y - q - 1 : q) - int64_t(r.windowY);
+            if (u >= 0 && u < X && v >= 0 && v < Y) frame[size_t(v * X + u) * 2] = 255;
+        }
+        return;
+    }
+}
+
 } // namespace
 
 uint32_t renderFrame(const FrameRequest &r, const Settings &settings, uint8_t *buffer, uint32_t capacity) {
@@ -102,7 +141,8 @@ uint32_t renderFrame(const FrameRequest &r, const Settings &settings, uint8_t *b
     const bool turned = r.channel == 1;
     const double scale = 500.0 / std::max<double>(r.range, 100.0);
     const double stepX = double(r.windowWidth) / r.width, stepY = double(r.windowHeight) / r.height;
-    const double light = lightFactor(r, settings), cy = eyeHeight(r);
+    const double light = lightFactor(r, settings);
+    const EyePlaces eyes = eyePlaces(r, settings, scale);
     auto lit = [light](Pixel p) {
         p.y = uint8_t(std::clamp(p.y * light + 0.5, 0.0, 255.0));
         return p;
@@ -119,7 +159,7 @@ uint32_t renderFrame(const FrameRequest &r, const Settings &settings, uint8_t *b
                 double sx = (r.windowX + (outCol + 0.5) * stepX) / r.sensorWidth;
                 // Channel 1: the sensor's rows run along the scene from right
                 // to left and its columns from top to bottom.
-                pair[k] = lit(turned ? scene(1.0 - sy, sx, scale, cy) : scene(sx, sy, scale, cy));
+                pair[k] = lit(turned ? scene(1.0 - sy, sx, scale, eyes) : scene(sx, sy, scale, eyes));
             }
             uint8_t *q = line + size_t(col) * 2;
             q[0] = pair[0].y;
@@ -130,6 +170,7 @@ uint32_t renderFrame(const FrameRequest &r, const Settings &settings, uint8_t *b
             }
         }
     }
+    if (settings.stuckPixels) stickPixels(r, buffer);
     if (settings.stampFrames && bytes >= 8) {
         // Lets a test tell frames apart: the frame number, little-endian.
         for (int i = 0; i < 8; ++i) buffer[i] = uint8_t(r.number >> (8 * i));

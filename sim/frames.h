@@ -9,6 +9,7 @@
 // upright.
 #pragma once
 #include <cstdint>
+#include <vector>
 
 #include "sim/settings.h"
 
@@ -31,6 +32,9 @@ struct FrameRequest {
     uint16_t positioning = 0;  // register 74
     uint16_t exposureBase = 0; // register 14
     uint16_t gain = 24;        // indirect register 33
+    // The channel's defect list as the flash holds it (G, then per group a
+    // key, a count and (p, q) pairs); empty when the flash has none.
+    std::vector<uint16_t> defects;
 };
 
 FrameRequest frameRequestFromRegisters(const uint16_t *regs, const Settings &settings, uint64_t number,

@@ -50,6 +50,16 @@ bool extent(const std::string &s, uint16_t &w, uint16_t &h) {
     return u16(s.substr(0, x), 10, w) && u16(s.substr(x + 1), 10, h) && w > 0 && h > 0;
 }
 
+// A scene fraction: a plain decimal number from 0 to 1.
+bool fraction(const std::string &s, double &out) {
+    if (s.empty() || s.find_first_not_of("0123456789.") != std::string::npos) return false;
+    char *end = nullptr;
+    double v = std::strtod(s.c_str(), &end);
+    if (*end != 0 || !(v >= 0.0 && v <= 1.0)) return false;
+    out = v;
+    return true;
+}
+
 bool faultRule(const std::string &text, FaultRule &rule) {
     auto f = split(text, ':');
     rule = FaultRule{};
@@ -124,6 +134,14 @@ bool parseSettings(const std::string &text, Settings &out, std::string &error) {
         } else if (key == "stamp") {
             ok = value == "0" || value == "1";
             out.stampFrames = value == "1";
+        } else if (key == "eyes") {
+            auto f = split(value, ',');
+            ok = f.size() == 4;
+            for (size_t i = 0; ok && i < 4; ++i) ok = fraction(trim(f[i]), out.eyes[i]);
+            out.scriptedEyes = ok;
+        } else if (key == "stuck") {
+            ok = value == "0" || value == "1";
+            out.stuckPixels = value == "1";
         } else if (key == "quality") {
             ok = number(value, 10, 100, v) && v > 0;
             out.quality = unsigned(v);

@@ -38,6 +38,12 @@ struct Settings {
     unsigned quality = 85;
     unsigned light = 100;          // light=P: the scene reflects P % of the usual light
     bool stampFrames = false;      // stamp=1: each frame's number in its first 8 bytes
+    // eyes=x1,y1,x2,y2: channel 0's pupil centres in scene fractions (0..1
+    // across, 0..1 down), left eye first; unset, the eyes sit side by side
+    // on the middle line and spread apart as the subject comes nearer.
+    bool scriptedEyes = false;
+    double eyes[4] = {0, 0, 0, 0};
+    bool stuckPixels = true;       // stuck=0: the flash's defect pixels do not show
     std::string flashPath;
     std::string tracePath;
     std::vector<FaultRule> faults;
