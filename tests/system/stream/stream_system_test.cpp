@@ -287,18 +287,20 @@ TEST_F(Stream, SlowConsumerAlwaysGetsTheNewestFrame) {
     ASSERT_EQ(IxSetControlValue(8, 1, 2), 0);
     uint64_t previous = 0;
     for (int i = 0; i < 5; ++i) {
-        ix::sys::sleepMs(60); // about twelve frames at 200 per second
+        // Let the camera get well ahead (at least eight frames past the last
+        // one delivered), however busy the machine is.
+        for (int wait = 0; wait < 400 && t.goodReads() < previous + 9; ++wait) ix::sys::sleepMs(5);
         size_t done = t.goodReads();
+        ASSERT_GE(done, previous + 9) << "the camera stopped sending";
         auto f = frame(160 * 120 * 2);
         uint64_t number = 0;
         for (int b = 0; b < 8; ++b) number |= uint64_t(f[b]) << (8 * b);
-        ASSERT_GE(done, 1u);
-        // The newest frame when the call began (or a newer one); the trace line
-        // of a read may precede its slot's hand-over by a moment.
-        EXPECT_GE(number + 2, done) << "an older frame was delivered";
-        if (i > 0) {
-            EXPECT_GE(number, previous + 5) << "frames were queued, not dropped";
-        }
+        // The newest frame when the call began (or a newer one). A read's
+        // trace line may precede its slot's hand-over, and the reader may be
+        // filling the other slots meanwhile: at most three frames behind.
+        EXPECT_GE(number + 3, done) << "an older frame was delivered";
+        // Three slots cannot queue eight frames: the ones between were dropped.
+        EXPECT_GE(number, previous + 5) << "frames were queued, not dropped";
         previous = number;
     }
 }
