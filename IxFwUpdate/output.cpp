@@ -29,7 +29,11 @@ int tryFormat(wchar_t *buffer, size_t capacity, const wchar_t *format, va_list a
     va_copy(copy, args);
     int n = std::vswprintf(buffer, capacity, format, copy);
     va_end(copy);
-    return n;
+    // Some C runtimes (msvcrt under mingw) return the length the text would
+    // have had instead of failing; never trust a count the buffer cannot hold.
+    if (n < 0 || size_t(n) >= capacity) return -1;
+    buffer[capacity - 1] = 0;
+    return int(std::wcslen(buffer)) == n ? n : -1;
 }
 
 } // namespace
