@@ -43,14 +43,14 @@ struct CodeList {
 
 // Canonical code assignment of T.81 Annex C. Left-aligned codes come out in
 // increasing order, so the prefixes of each level appear sorted.
-constexpr CodeList canonicalCodes(const jpeg::HuffmanSpec &spec) {
+constexpr CodeList canonicalCodes(const jpeg::HuffmanSpec &table) {
     CodeList list;
     uint32_t code = 0;
     int k = 0;
     for (int len = 1; len <= 16; ++len) {
-        for (int i = 0; i < spec.counts[len - 1]; ++i) {
+        for (int i = 0; i < table.counts[len - 1]; ++i) {
             list.codes[k] = {static_cast<uint16_t>(code << (16 - len)), static_cast<uint8_t>(len),
-                             spec.values[k]};
+                             table.values[k]};
             ++code;
             ++k;
         }
@@ -73,8 +73,8 @@ struct Layout {
     int entries = 0;
 };
 
-constexpr Layout layoutOf(const jpeg::HuffmanSpec &spec, int maxLevels) {
-    const CodeList list = canonicalCodes(spec);
+constexpr Layout layoutOf(const jpeg::HuffmanSpec &table, int maxLevels) {
+    const CodeList list = canonicalCodes(table);
     Layout lay;
     for (int i = 0; i < list.count; ++i) {
         const Code &c = list.codes[i];
@@ -101,9 +101,9 @@ constexpr int subTableOf(const Layout &lay, int level, uint16_t prefix) {
 }
 
 template <int N>
-constexpr std::array<HuffEntry, N> buildLookup(const jpeg::HuffmanSpec &spec, int maxLevels, bool ac) {
-    const CodeList list = canonicalCodes(spec);
-    const Layout lay = layoutOf(spec, maxLevels);
+constexpr std::array<HuffEntry, N> buildLookup(const jpeg::HuffmanSpec &table, int maxLevels, bool ac) {
+    const CodeList list = canonicalCodes(table);
+    const Layout lay = layoutOf(table, maxLevels);
     std::array<HuffEntry, N> t{};
     for (int i = 0; i < list.count; ++i) {
         const Code &c = list.codes[i];

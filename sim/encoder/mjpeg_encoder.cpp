@@ -35,14 +35,14 @@ struct HuffCode {
     uint8_t length[256]{};
 };
 
-HuffCode encoderTable(const HuffmanSpec &spec) {
+HuffCode encoderTable(const HuffmanSpec &table) {
     HuffCode t;
     uint32_t code = 0;
     int k = 0;
     for (int len = 1; len <= 16; ++len) {
-        for (int i = 0; i < spec.counts[len - 1]; ++i) {
-            t.code[spec.values[k]] = static_cast<uint16_t>(code);
-            t.length[spec.values[k]] = static_cast<uint8_t>(len);
+        for (int i = 0; i < table.counts[len - 1]; ++i) {
+            t.code[table.values[k]] = static_cast<uint16_t>(code);
+            t.length[table.values[k]] = static_cast<uint8_t>(len);
             ++code;
             ++k;
         }
