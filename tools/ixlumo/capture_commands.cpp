@@ -190,8 +190,8 @@ void walkPhase() {
     int w = 0, h = 0;
     set(IX_CTL_STABILITY_CHECK, 1);
     if (grab(s, frame, w, h) != 0) return; // leaves the stream running
-    std::printf("%5s  %-12s %5s %6s %8s %6s %6s\n", "time", "phase", "range", "bright", "exposure", "light",
-                "ready");
+    std::printf("%5s  %-12s %5s %6s %6s %8s %6s %6s\n", "time", "phase", "range", "pupils", "bright", "exposure",
+                "light", "ready");
     auto start = std::chrono::steady_clock::now();
     double nextLine = 0;
     for (;;) {
@@ -203,8 +203,21 @@ void walkPhase() {
         nextLine += 0.5;
         long sum = 0;
         for (uint8_t v : frame) sum += v;
+        // The pupils, searched as the iris images are cut (a half is only
+        // searched when its image is wanted).
+        DualIrisRecord rec{};
+        std::vector<uint8_t> left(320 * 240), right(320 * 240);
+        rec.image = frame.data();
+        rec.width = w;
+        rec.height = h;
+        rec.leftImage = left.data();
+        rec.rightImage = right.data();
+        rec.cropWidth = 320;
+        rec.cropHeight = 240;
+        IxGetDualIrisImages(&rec);
+        int pupils = !rec.leftResult.notFound + !rec.rightResult.notFound;
         const char *phase = t < 2.0 ? "approaching" : t < 4.6 ? "steady" : t < 6.3 ? "stepped back" : "returned";
-        std::printf("%4.1fs  %-12s %5u %6ld %8u %6u %6s\n", t, phase, control(IX_CTL_RANGE_READING),
+        std::printf("%4.1fs  %-12s %5u %6d %6ld %8u %6u %6s\n", t, phase, control(IX_CTL_RANGE_READING), pupils,
                     sum / long(frame.size()), control(IX_CTL_EXPOSURE), control(IX_CTL_MANUAL_LEVEL),
                     control(IX_CTL_CAPTURE_READY) ? "yes" : "no");
         std::fflush(stdout);
