@@ -67,8 +67,8 @@ struct Reference {
     int32_t maxcode[18];
     int32_t mincode[17];
     int valptr[17];
-    const ix::jpeg::HuffmanSpec *spec;
-    explicit Reference(const ix::jpeg::HuffmanSpec &s) : spec(&s) {
+    const ix::jpeg::HuffmanSpec *codes;
+    explicit Reference(const ix::jpeg::HuffmanSpec &s) : codes(&s) {
         int code = 0, k = 0;
         for (int l = 1; l <= 16; ++l) {
             if (s.counts[l - 1] == 0) {
@@ -87,7 +87,7 @@ struct Reference {
     std::pair<int, int> decode(uint16_t bits) const {
         int code = bits >> 15;
         for (int l = 1; l <= 16; ++l) {
-            if (code <= maxcode[l]) return {l, spec->values[valptr[l] + code - mincode[l]]};
+            if (code <= maxcode[l]) return {l, codes->values[valptr[l] + code - mincode[l]]};
             if (l < 16) code = (code << 1) | ((bits >> (15 - l)) & 1);
         }
         return {0, 0};
@@ -109,9 +109,9 @@ HuffEntry lookup(const std::array<HuffEntry, N> &t, uint32_t bits, int *levels) 
 }
 
 template <size_t N>
-void checkTable(const std::array<HuffEntry, N> &table, const ix::jpeg::HuffmanSpec &spec, bool ac,
+void checkTable(const std::array<HuffEntry, N> &table, const ix::jpeg::HuffmanSpec &codes, bool ac,
                 int maxLevels, int *invalidSeen) {
-    Reference ref(spec);
+    Reference ref(codes);
     for (uint32_t p = 0; p < 65536; ++p) {
         int levels = 0;
         const HuffEntry e = lookup(table, p << 16, &levels);

@@ -11,15 +11,15 @@ using ix::SlotState;
 
 namespace {
 
-struct SlotSpec {
+struct SlotSetup {
     SlotState state;
     uint32_t filledAt;
 };
 
-void setSlots(FrameSlot (&slots)[3], const SlotSpec (&spec)[3]) {
+void setSlots(FrameSlot (&slots)[3], const SlotSetup (&setup)[3]) {
     for (int i = 0; i < 3; ++i) {
-        slots[i].state = spec[i].state;
-        slots[i].filledAt = spec[i].filledAt;
+        slots[i].state = setup[i].state;
+        slots[i].filledAt = setup[i].filledAt;
     }
 }
 
@@ -27,7 +27,7 @@ constexpr SlotState F = SlotState::Free, L = SlotState::Filling, R = SlotState::
 
 TEST(StreamSlots, ConsumerTakesNewestReadyAndLowerIndexOnTies) {
     struct Case {
-        SlotSpec slots[3];
+        SlotSetup slots[3];
         int claimed;
     } cases[] = {
         {{{R, 10}, {R, 30}, {R, 20}}, 1},
@@ -50,7 +50,7 @@ TEST(StreamSlots, ConsumerTakesNewestReadyAndLowerIndexOnTies) {
 
 TEST(StreamSlots, ReaderDropsOlderReadyFramesAndFindsAFreeSlot) {
     struct Case {
-        SlotSpec slots[3];
+        SlotSetup slots[3];
         int chosen;
         SlotState after[3];
     } cases[] = {
