@@ -1,4 +1,4 @@
-// The twelve exports: each checks its arguments and the context, then hands
+// The exports: each checks its arguments and the context, then hands
 // over to the module that does the work. Nothing may throw across the C
 // boundary, so every body is guarded.
 #include <exception>
@@ -105,6 +105,16 @@ IXLUMO_API int32_t IXLUMO_CALL IxGetDualIrisImages(DualIrisRecord *record) {
         CameraContext &ctx = context();
         if (!ctx.connected || !record) return IX_ERR_FAILED;
         return DualIrisImagesForContext(ctx, *record);
+    });
+}
+
+IXLUMO_API int32_t IXLUMO_CALL IxGetMjpgImage(uint8_t *destination, uint32_t capacity, uint32_t *delivered,
+                                              int32_t format) {
+    return guarded([&] {
+        CameraContext &ctx = context();
+        if (!ctx.connected) return IX_ERR_FAILED;
+        if (format != IX_FORMAT_MJPG && format != IX_FORMAT_JPEG_FILE) return IX_ERR_NOT_ALLOWED;
+        return DeliverCompressedFrame(ctx, destination, capacity, delivered, format == IX_FORMAT_JPEG_FILE);
     });
 }
 

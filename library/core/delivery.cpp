@@ -5,6 +5,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "library/codec/image_files.h"
 #include "library/codec/mjpeg_decoder.h"
 #include "library/codec/pixel_convert.h"
 #include "library/codec/quarter_turn.h"
@@ -167,6 +168,40 @@ int DeliverFrame(CameraContext &ctx, uint8_t *destination, uint32_t capacity, ui
         regSet(ctx, kRegRangeLed, 0);
     }
     ctx.lastFrameBytes = frameBytes;
+    return 0;
+}
+
+int DeliverCompressedFrame(CameraContext &ctx, uint8_t *destination, uint32_t capacity, uint32_t *delivered,
+                           bool asJpegFile) {
+    ChannelSettings &ch = ctx.selected();
+    if (ch.streamMode == 0) return 7;
+    // Frames as sent only exist when the camera compresses them.
+    if (!ctx.stream || !ctx.stream->compressed) return 7;
+    if (!destination) return 1;
+
+    uint8_t *frame = nullptr;
+    uint32_t frameBytes = 0;
+    if (AcquireFrame(ctx, &frame, &frameBytes) != 0) return 1;
+    uint16_t unused = 0;
+    regGet(ctx, kRegRange, &unused);
+
+    uint32_t written = 0;
+    int result;
+    if (asJpegFile) {
+        result = codec::composeJpegFile(destination, capacity, frame, frameBytes, &written);
+    } else if (frameBytes > capacity) {
+        result = 8;
+    } else {
+        std::memcpy(destination, frame, frameBytes);
+        written = frameBytes;
+        result = 0;
+    }
+    ReleaseFrame(ctx, frame);
+    if (result != 0) return result;
+
+    if (ch.streamMode == 2 && ch.rangeLedMode == kRangeLedFromStatus) regSet(ctx, kRegRangeLed, 0);
+    ctx.lastFrameBytes = frameBytes;
+    if (delivered) *delivered = written;
     return 0;
 }
 

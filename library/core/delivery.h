@@ -11,6 +11,14 @@ namespace ix {
 // (capacity below frameSize; nothing is written then).
 int DeliverFrame(CameraContext &ctx, uint8_t *destination, uint32_t capacity, uint32_t *delivered);
 
+// The next frame of a compressed stream without decoding it: as the camera
+// sent it, or as a complete JPEG file. Returns 0 with the byte count in
+// *delivered, 1 (no frame, or one too short to be a JPEG), 7 (stream off or
+// not compressed) or 8 (capacity below the frame; nothing is written then).
+// No eye work rides on these frames: there are no pixels to search.
+int DeliverCompressedFrame(CameraContext &ctx, uint8_t *destination, uint32_t capacity, uint32_t *delivered,
+                           bool asJpegFile);
+
 // Channel 1's range status for reading r: 1 below the band, 2 inside, 4 above.
 uint32_t RangeStatus(int32_t reading, int32_t target, int32_t tolerance);
 

@@ -53,6 +53,9 @@ typedef uint_least16_t IxChar16;
 #define IX_FORMAT_GREY8       6
 #define IX_FORMAT_YUY2        7
 #define IX_FORMAT_YUY2_ALT    21
+/* Compressed frames undecoded; IxGetMjpgImage only (control 13 refuses them). */
+#define IX_FORMAT_MJPG        11 /* the frame as the camera sent it (IxSaveJpgA/W, IxDecompressMjpg take it) */
+#define IX_FORMAT_JPEG_FILE   19 /* the frame as a complete JPEG file: 376 bytes more than sent */
 
 /* Control ids of IxGetControlValue / IxSetControlValue / IxSetControlPValue. */
 #define IX_CTL_AUTO_MODE            1
@@ -183,6 +186,16 @@ IXLUMO_API int32_t IXLUMO_CALL IxSaveBmpW(const IxChar16 *fileName, const uint8_
 IXLUMO_API int32_t IXLUMO_CALL IxSaveJpgA(const char *fileName, const uint8_t *frame, int32_t frameLength);
 IXLUMO_API int32_t IXLUMO_CALL IxSaveJpgW(const IxChar16 *fileName, const uint8_t *frame, int32_t frameLength);
 IXLUMO_API int32_t IXLUMO_CALL IxGetDualIrisImages(DualIrisRecord *record);
+
+/* The next frame of a compressed stream (control 9 set to 1 before the
+ * stream starts), undecoded, in format IX_FORMAT_MJPG or IX_FORMAT_JPEG_FILE.
+ * Returns 0 with the frame's byte count in *deliveredBytes; 5 for another
+ * format; 7 when the stream is off or uncompressed; 8, writing nothing, when
+ * capacity is below the frame (a frame never exceeds the sensor's width x
+ * height x 3 bytes); 1 when no frame came. These frames drive no eye search,
+ * feedback loops or markers. */
+IXLUMO_API int32_t IXLUMO_CALL IxGetMjpgImage(uint8_t *destination, uint32_t capacity, uint32_t *deliveredBytes,
+                                              int32_t format);
 
 #ifdef __cplusplus
 }
