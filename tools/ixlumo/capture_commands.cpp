@@ -3,9 +3,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <system_error>
+#include <utility>
 #include <vector>
 
 #include "IxiLumo.h"
@@ -174,10 +177,54 @@ int decodeCommand(const std::vector<std::string> &args) {
     return saveBitmap(args[1], bgr, w, h, 24);
 }
 
+} // namespace
+
+// The demo's scene, in milliseconds since the camera powered up: the
+// subject's distance (register 60, target 500) as the virtual camera plays
+// it, and what the subject is doing meanwhile.
+const char *const kDemoScene = "range=950@0,800@600,650@1200,500@1800,1000@5000,500@6600";
+
+namespace {
+
+struct ScenePhase {
+    double from; // seconds since the camera opened
+    const char *what;
+};
+constexpr ScenePhase kScenePhases[] = {
+    {0.0, "approaching"}, {1.8, "steady"}, {5.0, "stepped back"}, {6.6, "returned"}};
+
+const char *phaseAt(double seconds) {
+    const char *what = "";
+    for (const ScenePhase &p : kScenePhases)
+        if (seconds >= p.from) what = p.what;
+    return what;
+}
+
+// The range state as the library judges it for its markers: the mean of the
+// last four readings against the target, 15 either side counting as in range.
+// No control reports it, so the demo follows the readings itself.
+struct RangeWatch {
+    uint16_t samples[4] = {};
+    unsigned next = 0, count = 0;
+    void add(uint16_t reading) {
+        samples[next] = reading;
+        next = (next + 1) % 4;
+        if (count < 4) ++count;
+    }
+    const char *state(int target) const {
+        if (count == 0) return "-";
+        long sum = 0;
+        for (unsigned i = 0; i < count; ++i) sum += samples[i];
+        long mean = sum / long(count);
+        return mean < target - 15 ? "too near" : mean > target + 15 ? "too far" : "in range";
+    }
+};
+
 // The subject walks up to the camera, holds still, steps back and returns:
 // the eye band is streamed in grey for a few seconds and each half second a
-// line tells what the camera sees and does.
-void walkPhase() {
+// line tells what the camera sees and does. `sceneClock` is the scene's time
+// origin (the moment the camera was opened) when the scripted scene plays.
+void walkPhase(const std::chrono::steady_clock::time_point *sceneClock) {
     Shot s;
     s.format = IX_FORMAT_GREY8;
     s.outW = 1280;
@@ -190,15 +237,19 @@ void walkPhase() {
     int w = 0, h = 0;
     set(IX_CTL_STABILITY_CHECK, 1);
     if (grab(s, frame, w, h) != 0) return; // leaves the stream running
-    std::printf("%5s  %-12s %5s %6s %6s %8s %6s %6s\n", "time", "phase", "range", "pupils", "bright", "exposure",
-                "light", "ready");
+    const int target = control(IX_CTL_RANGE_TARGET);
+    std::printf("%5s  %-12s %5s %-9s %6s %6s %8s %5s %5s\n", "time", "subject", "range", "state", "pupils",
+                "bright", "exposure", "light", "ready");
     auto start = std::chrono::steady_clock::now();
+    RangeWatch range;
     double nextLine = 0;
     for (;;) {
         double t = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         if (t > 8.0) break;
         uint32_t got = 0;
         if (IxGetImage(frame.data(), uint32_t(frame.size()), &got) != IX_OK) break;
+        const uint16_t reading = control(IX_CTL_RANGE_READING);
+        range.add(reading);
         if (t < nextLine) continue;
         nextLine += 0.5;
         long sum = 0;
@@ -216,8 +267,10 @@ void walkPhase() {
         rec.cropHeight = 240;
         IxGetDualIrisImages(&rec);
         int pupils = !rec.leftResult.notFound + !rec.rightResult.notFound;
-        const char *phase = t < 2.0 ? "approaching" : t < 4.6 ? "steady" : t < 6.3 ? "stepped back" : "returned";
-        std::printf("%4.1fs  %-12s %5u %6d %6ld %8u %6u %6s\n", t, phase, control(IX_CTL_RANGE_READING), pupils,
+        const char *phase =
+            sceneClock ? phaseAt(std::chrono::duration<double>(std::chrono::steady_clock::now() - *sceneClock).count())
+                       : "";
+        std::printf("%4.1fs  %-12s %5u %-9s %6d %6ld %8u %5u %5s\n", t, phase, reading, range.state(target), pupils,
                     sum / long(frame.size()), control(IX_CTL_EXPOSURE), control(IX_CTL_MANUAL_LEVEL),
                     control(IX_CTL_CAPTURE_READY) ? "yes" : "no");
         std::fflush(stdout);
@@ -225,21 +278,53 @@ void walkPhase() {
     set(IX_CTL_STREAM_MODE, 0);
 }
 
+// One frame of a compressed stream as the camera sent it, saved as a JPEG
+// file by the library; 0 on success.
+int saveStreamJpeg(const std::string &name, uint32_t &bytes) {
+    Shot s;
+    s.compressed = true;
+    s.frames = 0;
+    std::vector<uint8_t> unused;
+    int w = 0, h = 0;
+    if (grab(s, unused, w, h) != 0) return 1;
+    // No compressed frame is larger than the sensor's pixels three times over.
+    std::vector<uint8_t> frame(size_t(2560) * 2560 * 3);
+    int r = IxGetMjpgImage(frame.data(), uint32_t(frame.size()), &bytes, IX_FORMAT_MJPG);
+    set(IX_CTL_STREAM_MODE, 0);
+    set(IX_CTL_COMPRESSED, 0);
+    if (r != IX_OK) {
+        std::fprintf(stderr, "ixlumo: no compressed frame (%d)\n", r);
+        return 1;
+    }
+    r = IxSaveJpgA(name.c_str(), frame.data(), int32_t(bytes));
+    if (r != 0) std::fprintf(stderr, "ixlumo: cannot write %s (error %d)\n", name.c_str(), r);
+    return r == 0 ? 0 : 1;
+}
+
 } // namespace
 
-// The demo's scene: distances in millimetres against the milliseconds since
-// the camera powered up, read by walkPhase above.
-const char *const kDemoScene = "range=950@0,800@600,650@1200,500@1800,1000@5000,500@6600";
+const std::chrono::steady_clock::time_point *demoSceneClock = nullptr;
 
 namespace {
 
 int demoCommand(const std::vector<std::string> &args) {
     std::string dir = args.empty() ? "." : args[0];
     auto path = [&](const char *name) { return dir + "/" + name; };
+    std::error_code madeDir;
+    std::filesystem::create_directories(dir, madeDir);
+    if (madeDir) {
+        std::fprintf(stderr, "ixlumo demo: cannot create %s (%s)\n", dir.c_str(), madeDir.message().c_str());
+        return 1;
+    }
+    // What was written, for the list at the end.
+    std::vector<std::pair<std::string, std::string>> saved;
+    auto keep = [&](const char *name, const std::string &what, bool ok) {
+        if (ok) saved.emplace_back(path(name), what);
+    };
     std::printf("Camera: %s %s, firmware %u.%u\n", narrowControl(IX_CTL_MANUFACTURER_A).c_str(),
                 narrowControl(IX_CTL_PRODUCT_A).c_str(), control(IX_CTL_FIRMWARE_VERSION) >> 8,
                 control(IX_CTL_FIRMWARE_VERSION) & 0xFF);
-    walkPhase();
+    walkPhase(demoSceneClock);
 
     // Channel 0: the whole sensor, then a band across both eyes (2560 x 720
     // scaled to 1280 x 360), searched in every frame with the markers drawn.
@@ -248,8 +333,8 @@ int demoCommand(const std::vector<std::string> &args) {
     std::vector<uint8_t> frame;
     int w = 0, h = 0;
     if (grab(s, frame, w, h) != 0) return 1;
-    saveBitmap(path("channel0.bmp"), frame, w, h, 24);
-    std::printf("channel 0: %dx%d -> %s\n", w, h, path("channel0.bmp").c_str());
+    keep("channel0.bmp", std::to_string(w) + "x" + std::to_string(h) + ", channel 0, whole sensor",
+         saveBitmap(path("channel0.bmp"), frame, w, h, 24) == 0);
     s.frames = 40;
     s.overlay = true;
     s.outW = 1280;
@@ -259,10 +344,10 @@ int demoCommand(const std::vector<std::string> &args) {
     s.offsetY = 600;
     set(IX_CTL_STABILITY_CHECK, 1);
     if (grab(s, frame, w, h) != 0) return 1;
-    saveBitmap(path("eyes.bmp"), frame, w, h, 24);
-    std::printf("eye band: %dx%d -> %s; range %u (target %u), in band %u, capture ready %u\n", w, h,
-                path("eyes.bmp").c_str(), control(IX_CTL_RANGE_READING), control(IX_CTL_RANGE_TARGET),
-                control(IX_CTL_IN_BAND), control(IX_CTL_CAPTURE_READY));
+    keep("eyes.bmp", std::to_string(w) + "x" + std::to_string(h) + ", the eye band with the pupil markers",
+         saveBitmap(path("eyes.bmp"), frame, w, h, 24) == 0);
+    std::printf("eye band: range %u (target %u), in band %u, capture ready %u\n", control(IX_CTL_RANGE_READING),
+                control(IX_CTL_RANGE_TARGET), control(IX_CTL_IN_BAND), control(IX_CTL_CAPTURE_READY));
 
     // The two iris images of a grey frame: a band of the sensor across both
     // eyes, 2560 x 720 scaled to 1280 x 360.
@@ -282,8 +367,10 @@ int demoCommand(const std::vector<std::string> &args) {
         int r = IxGetDualIrisImages(&rec);
         std::printf("iris images: %s (left %s, right %s)\n", r == IX_OK ? "found" : "none",
                     rec.leftResult.notFound ? "not found" : "found", rec.rightResult.notFound ? "not found" : "found");
-        if (!rec.leftResult.notFound) saveBitmap(path("iris-left.bmp"), left, 320, 240, 8);
-        if (!rec.rightResult.notFound) saveBitmap(path("iris-right.bmp"), right, 320, 240, 8);
+        if (!rec.leftResult.notFound)
+            keep("iris-left.bmp", "320x240, left iris", saveBitmap(path("iris-left.bmp"), left, 320, 240, 8) == 0);
+        if (!rec.rightResult.notFound)
+            keep("iris-right.bmp", "320x240, right iris", saveBitmap(path("iris-right.bmp"), right, 320, 240, 8) == 0);
     }
 
     // The same scene compressed by the camera and decoded by the library.
@@ -291,10 +378,15 @@ int demoCommand(const std::vector<std::string> &args) {
     s.format = IX_FORMAT_BGR24;
     s.compressed = true;
     s.frames = 5;
-    if (grab(s, frame, w, h) == 0) {
-        saveBitmap(path("channel0-mjpeg.bmp"), frame, w, h, 24);
-        std::printf("channel 0 compressed: %dx%d -> %s\n", w, h, path("channel0-mjpeg.bmp").c_str());
-    }
+    if (grab(s, frame, w, h) == 0)
+        keep("channel0-mjpeg.bmp", std::to_string(w) + "x" + std::to_string(h) + ", compressed stream decoded",
+             saveBitmap(path("channel0-mjpeg.bmp"), frame, w, h, 24) == 0);
+
+    // The camera's own compression kept as it is: a frame of the compressed
+    // stream written as a JPEG file, nothing decoded or encoded again.
+    uint32_t jpegBytes = 0;
+    keep("channel0.jpg", "JPEG, a compressed-stream frame as the camera sent it",
+         saveStreamJpeg(path("channel0.jpg"), jpegBytes) == 0);
 
     // Channel 1: the quarter-turned sensor, with the eye locator when present.
     s = Shot{};
@@ -304,11 +396,20 @@ int demoCommand(const std::vector<std::string> &args) {
     s.overlay = true;   // the eye locator's marks
     s.frames = 10;
     if (grab(s, frame, w, h) == 0) {
-        saveBitmap(path("channel1.bmp"), frame, w, h, 24);
-        std::printf("channel 1: %dx%d -> %s; locator %s\n", w, h, path("channel1.bmp").c_str(),
+        keep("channel1.bmp", std::to_string(w) + "x" + std::to_string(h) + ", channel 1 with the locator's marks",
+             saveBitmap(path("channel1.bmp"), frame, w, h, 24) == 0);
+        std::printf("channel 1: eye locator %s\n",
                     IxSetControlValue(IX_CTL_LOCATOR_ASSIST, 1, 2) == IX_OK ? "ready" : "not present");
     }
     set(IX_CTL_CHANNEL, 0);
+
+    std::printf("\nSaved in %s:\n", dir.c_str());
+    for (const auto &[file, what] : saved) {
+        std::error_code error;
+        const auto bytes = std::filesystem::file_size(file, error);
+        std::printf("  %-20s %9llu bytes  %s\n", std::filesystem::path(file).filename().string().c_str(),
+                    error ? 0ull : static_cast<unsigned long long>(bytes), what.c_str());
+    }
     return 0;
 }
 

@@ -1,4 +1,5 @@
 // ixlumo: the camera from the command line, through the library's C API only.
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -77,7 +78,8 @@ int main(int argc, char **argv) {
         else if (arg.rfind("--simulate=", 0) == 0) setSimulator(arg.c_str() + 11);
         else args.push_back(arg);
     }
-    if (plainSimulate && !args.empty() && args[0] == "demo") setSimulator(kDemoScene);
+    const bool scene = plainSimulate && !args.empty() && args[0] == "demo";
+    if (scene) setSimulator(kDemoScene);
     size_t i = 0;
     if (i >= args.size()) {
         usage();
@@ -96,6 +98,9 @@ int main(int argc, char **argv) {
     }
     if (extra && !extra->needsCamera) return extra->run(rest);
 
+    // The virtual camera powers up inside IxOpen; its scene counts from there.
+    static const auto openedAt = std::chrono::steady_clock::now();
+    if (scene) demoSceneClock = &openedAt;
     if (IxOpen() != IX_OK) {
         std::fputs("ixlumo: no camera found (use --simulate for the virtual camera)\n", stderr);
         return 1;
