@@ -158,12 +158,29 @@ uint32_t VirtualCamera::msSinceOpen() {
     return uint32_t(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start_).count());
 }
 
-uint16_t VirtualCamera::rangeNow() {
-    uint32_t t = msSinceOpen();
-    uint16_t v = settings_.range.front().value;
-    for (const RangeStep &s : settings_.range)
-        if (s.atMs <= t) v = s.value;
-    return v;
+namespace {
+// The step of a script in force at t: the last one whose time has come, or
+// the first before any has.
+template <class Step> const Step &stepAt(const std::vector<Step> &steps, uint32_t t) {
+    const Step *now = &steps.front();
+    for (const Step &s : steps)
+        if (s.atMs <= t) now = &s;
+    return *now;
+}
+} // namespace
+
+uint16_t VirtualCamera::rangeNow() { return rangeAt(msSinceOpen()); }
+
+uint16_t VirtualCamera::rangeAt(uint32_t ms) const { return stepAt(settings_.range, ms).value; }
+
+void VirtualCamera::placeEyes(FrameRequest &request, uint32_t ms) const {
+    if (request.channel != 0 || settings_.eyes.empty()) return;
+    const EyeStep &step = stepAt(settings_.eyes, ms);
+    request.eyesPlaced = true;
+    for (int e = 0; e < 2; ++e) {
+        request.eyeX[e] = step.x[e];
+        request.eyeY[e] = step.y[e];
+    }
 }
 
 bool VirtualCamera::busAvailableLocked() {
@@ -521,7 +538,10 @@ bool VirtualCamera::readFrame(uint8_t *buffer, uint32_t capacity, uint32_t *tran
         return finish(false, 0, 995);
     auto now = Clock::now();
     nextFrame_ = (nextFrame_ + period < now) ? now + period : nextFrame_ + period;
-    FrameRequest request = frameRequestFromRegisters(regs_.data(), settings_, frameNumber_++, rangeNow());
+    // One moment for the whole frame, so its range and eye places agree.
+    const uint32_t ms = msSinceOpen();
+    FrameRequest request = frameRequestFromRegisters(regs_.data(), settings_, frameNumber_++, rangeAt(ms));
+    placeEyes(request, ms);
     request.gain = indirect_[33];
     request.defects = defectListLocked(request.channel);
     // Drawing a large frame takes a while; control requests need not wait for it.

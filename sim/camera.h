@@ -17,6 +17,8 @@
 
 namespace ix::sim {
 
+struct FrameRequest;
+
 inline constexpr uint32_t kFlashBytes = 1u << 20;
 inline constexpr uint32_t kDefectTableAddress[2] = {0x20200, 0x21200};
 
@@ -64,6 +66,9 @@ private:
     std::vector<uint16_t> defectListLocked(unsigned channel) const;
     void powerUp();
     uint16_t rangeNow();
+    uint16_t rangeAt(uint32_t ms) const;
+    // Channel 0's pupils where the eyes= script has them at ms.
+    void placeEyes(FrameRequest &request, uint32_t ms) const;
     uint32_t msSinceOpen();
     bool busAvailableLocked();
 

@@ -37,6 +37,19 @@ FrameRequest frameRequestFromRegisters(const uint16_t *regs, const Settings &set
     r.exposure = regs[37];
     r.positioning = regs[74];
     r.exposureBase = regs[14];
+    r.defectKey = regs[27];
+    if (r.channel == 0) {
+        r.defectOffsetX = regs[31];
+        r.defectOffsetY = regs[32];
+    } else {
+        // A host that turns channel 1's frames sends its vertical offset in
+        // register 31 and, in register 32, the room its picture leaves to
+        // the right of the window (window width, less horizontal offset and
+        // output width, in 16 bits); registers 28 and 30 carry its window
+        // and output widths.
+        r.defectOffsetX = uint16_t(regs[28] - regs[32] - regs[30]);
+        r.defectOffsetY = regs[31];
+    }
     return r;
 }
 
@@ -52,10 +65,10 @@ struct EyePlaces {
 };
 
 // The scene at a point in scene units: skin with a soft texture, two eyes,
-// each an iris ring round a dark pupil with a small bright glint a little
-// off centre. A nearer subject shows bigger eyes (scale 1 at the usual
-// distance).
-Pixel scene(double x, double y, double scale, const EyePlaces &eyes) {
+// each an iris ring round a dark pupil with a small bright glint off its
+// centre (glint= moves it or takes it away). A nearer subject shows bigger
+// eyes (scale 1 at the usual distance).
+Pixel scene(double x, double y, double scale, const EyePlaces &eyes, const Settings &settings) {
     const double eyeRadius = 0.028 * scale;
     Pixel p{uint8_t(std::clamp(150.0 + 20.0 * std::sin(x * 7.0) * std::cos(y * 5.0), 0.0, 255.0)), 120, 145};
     for (int e = 0; e < 2; ++e) {
@@ -63,7 +76,10 @@ Pixel scene(double x, double y, double scale, const EyePlaces &eyes) {
         double d = std::sqrt(dx * dx + dy * dy);
         if (d < eyeRadius * 2.6) p = {95, 145, 118}; // iris
         if (d < eyeRadius) p = {18, 128, 128};        // pupil
-        double gx = dx + eyeRadius * 0.3, gy = dy + eyeRadius * 0.3; // up and to the left
+        if (!settings.glint) continue;
+        // Offsets count in pupil radii from its centre; the default, -0.3
+        // both ways, sits up and to the left.
+        double gx = dx - settings.glintOffset[0] * eyeRadius, gy = dy - settings.glintOffset[1] * eyeRadius;
         if (std::sqrt(gx * gx + gy * gy) < eyeRadius * 0.18)
             p = {252, 128, 128}; // glint
     }
@@ -98,35 +114,35 @@ double eyeHeight(const FrameRequest &r) {
     return std::clamp(0.5 - (level - 500.0) * 0.004, 0.15, 0.85);
 }
 
-// Channel 0's eyes follow the eyes= script when there is one; otherwise they
-// sit side by side, further apart for a nearer subject.
-EyePlaces eyePlaces(const FrameRequest &r, const Settings &settings, double scale) {
-    if (r.channel == 0 && settings.scriptedEyes)
-        return {{settings.eyes[0], settings.eyes[2]}, {settings.eyes[1], settings.eyes[3]}};
+// The eyes sit where the request places them (the camera does for channel 0
+// when the eyes= script runs); otherwise side by side, further apart for a
+// nearer subject.
+EyePlaces eyePlaces(const FrameRequest &r, double scale) {
+    if (r.eyesPlaced) return {{r.eyeX[0], r.eyeX[1]}, {r.eyeY[0], r.eyeY[1]}};
     const double cy = eyeHeight(r);
     return {{0.5 - 0.23 * scale, 0.5 + 0.23 * scale}, {cy, cy}};
 }
 
 // The sensor's defect pixels read full scale whatever the light. They show
-// where the host's repair looks for them: the first group listed for this
-// window width, each pair taken through the flips and the window's corner.
-// Only channel 0: channel 1's frames arrive turned and its list is keyed by
-// the other side of the window.
+// where the host's repair looks for them: the first group listed under the
+// host's key, each pair mirrored across the frame as sent by the flips and
+// then taken less the host's window corner. Channel 1's frames arrive turned,
+// which the request's key and corner already allow for.
 void stickPixels(const FrameRequest &r, uint8_t *frame) {
-    if (r.channel != 0 || r.defects.empty()) return;
+    if (r.defects.empty()) return;
     const std::vector<uint16_t> &t = r.defects;
     const int64_t X = r.width, Y = r.height;
     size_t at = 1;
     for (size_t g = 0; g < t[0] && at + 1 < t.size(); ++g) {
         const size_t count = t[at + 1];
-        if (t[at] != r.windowWidth) {
+        if (t[at] != r.defectKey) {
             at += 2 + 2 * count;
             continue;
         }
         for (size_t i = 0; i < count && at + 3 + 2 * i < t.size(); ++i) {
             const int64_t p = t[at + 2 + 2 * i], q = t[at + 3 + 2 * i];
-            const int64_t u = (r.flipColumns ? X - p - 1 : p) - int64_t(r.windowX);
-            const int64_t v = (r.flipRows ? Y - q - 1 : q) - int64_t(r.windowY);
+            const int64_t u = (r.flipColumns ? X - p - 1 : p) - r.defectOffsetX;
+            const int64_t v = (r.flipRows ? Y - q - 1 : q) - r.defectOffsetY;
             if (u >= 0 && u < X && v >= 0 && v < Y) frame[size_t(v * X + u) * 2] = 255;
         }
         return;
@@ -142,7 +158,7 @@ uint32_t renderFrame(const FrameRequest &r, const Settings &settings, uint8_t *b
     const double scale = 500.0 / std::max<double>(r.range, 100.0);
     const double stepX = double(r.windowWidth) / r.width, stepY = double(r.windowHeight) / r.height;
     const double light = lightFactor(r, settings);
-    const EyePlaces eyes = eyePlaces(r, settings, scale);
+    const EyePlaces eyes = eyePlaces(r, scale);
     auto lit = [light](Pixel p) {
         p.y = uint8_t(std::clamp(p.y * light + 0.5, 0.0, 255.0));
         return p;
@@ -159,7 +175,7 @@ uint32_t renderFrame(const FrameRequest &r, const Settings &settings, uint8_t *b
                 double sx = (r.windowX + (outCol + 0.5) * stepX) / r.sensorWidth;
                 // Channel 1: the sensor's rows run along the scene from right
                 // to left and its columns from top to bottom.
-                pair[k] = lit(turned ? scene(1.0 - sy, sx, scale, eyes) : scene(sx, sy, scale, eyes));
+                pair[k] = lit(turned ? scene(1.0 - sy, sx, scale, eyes, settings) : scene(sx, sy, scale, eyes, settings));
             }
             uint8_t *q = line + size_t(col) * 2;
             q[0] = pair[0].y;

@@ -35,6 +35,18 @@ struct FrameRequest {
     // The channel's defect list as the flash holds it (G, then per group a
     // key, a count and (p, q) pairs); empty when the flash has none.
     std::vector<uint16_t> defects;
+    // Where the host's repair looks for a listed pixel: the group key it
+    // matches (register 27 on either channel) and its window's corner in the
+    // frame as sent. Taken from the registers as the host wrote them, not
+    // from the window the camera cut to its sensor, since the host reckons
+    // with its own numbers.
+    uint16_t defectKey = 0;
+    int64_t defectOffsetX = 0, defectOffsetY = 0;
+    // The pupil centres of this frame when something places them (the eyes=
+    // script on channel 0), in scene fractions, left eye first; otherwise
+    // the eyes sit where the scene puts them.
+    bool eyesPlaced = false;
+    double eyeX[2] = {0, 0}, eyeY[2] = {0, 0};
 };
 
 FrameRequest frameRequestFromRegisters(const uint16_t *regs, const Settings &settings, uint64_t number,

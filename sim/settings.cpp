@@ -1,5 +1,6 @@
 #include "sim/settings.h"
 
+#include <cctype>
 #include <cstdlib>
 #include <sstream>
 
@@ -29,7 +30,9 @@ std::string trim(const std::string &s) {
 }
 
 bool number(const std::string &s, int base, unsigned long max, unsigned long &out) {
-    if (s.empty()) return false;
+    // strtoul would take a sign (and wrap "-5" round to a large number where
+    // long has 32 bits) or leading blanks; a setting is digits only.
+    if (s.empty() || !std::isxdigit(static_cast<unsigned char>(s[0]))) return false;
     char *end = nullptr;
     unsigned long v = std::strtoul(s.c_str(), &end, base);
     if (*end != 0 || v > max) return false;
@@ -57,6 +60,58 @@ bool fraction(const std::string &s, double &out) {
     double v = std::strtod(s.c_str(), &end);
     if (*end != 0 || !(v >= 0.0 && v <= 1.0)) return false;
     out = v;
+    return true;
+}
+
+// A glint offset: a plain decimal number from -1 to 1.
+bool offset(const std::string &s, double &out) {
+    const bool negative = !s.empty() && s[0] == '-';
+    double v = 0;
+    if (!fraction(negative ? s.substr(1) : s, v)) return false;
+    out = negative ? -v : v;
+    return true;
+}
+
+// The eyes= script: steps "x1,y1,x2,y2@ms" separated by '/', the first
+// step's time optional (0). Fills `why` when the script is refused.
+bool eyeScript(const std::string &text, std::vector<EyeStep> &steps, std::string &why) {
+    steps.clear();
+    const std::vector<std::string> parts = split(text, '/');
+    for (size_t n = 0; n < parts.size(); ++n) {
+        const std::string step = trim(parts[n]);
+        const std::string where = "step " + std::to_string(n + 1) + ": ";
+        const auto at = step.find('@');
+        EyeStep e;
+        if (at != std::string::npos) {
+            unsigned long ms = 0;
+            if (!number(trim(step.substr(at + 1)), 10, 0xFFFFFFFFul, ms)) {
+                why = where + "the time is not a whole number of ms";
+                return false;
+            }
+            e.atMs = uint32_t(ms);
+        } else if (n > 0) {
+            // Only the first step may leave its time out: any later one
+            // without a time would silently stand at 0.
+            why = where + "no @ms time";
+            return false;
+        }
+        const std::vector<std::string> f = split(step.substr(0, at), ',');
+        if (f.size() != 4) {
+            why = where + "needs four places x1,y1,x2,y2";
+            return false;
+        }
+        for (size_t i = 0; i < 4; ++i) {
+            if (!fraction(trim(f[i]), i % 2 == 0 ? e.x[i / 2] : e.y[i / 2])) {
+                why = where + "places are fractions from 0 to 1";
+                return false;
+            }
+        }
+        if (!steps.empty() && e.atMs < steps.back().atMs) {
+            why = where + "times must not go back";
+            return false;
+        }
+        steps.push_back(e);
+    }
     return true;
 }
 
@@ -135,10 +190,19 @@ bool parseSettings(const std::string &text, Settings &out, std::string &error) {
             ok = value == "0" || value == "1";
             out.stampFrames = value == "1";
         } else if (key == "eyes") {
-            auto f = split(value, ',');
-            ok = f.size() == 4;
-            for (size_t i = 0; ok && i < 4; ++i) ok = fraction(trim(f[i]), out.eyes[i]);
-            out.scriptedEyes = ok;
+            std::string why;
+            if (!eyeScript(value, out.eyes, why)) {
+                error = "bad value for eyes: " + value + " (" + why + ")";
+                return false;
+            }
+        } else if (key == "glint") {
+            if (value == "none") {
+                out.glint = false;
+            } else {
+                auto f = split(value, ',');
+                ok = f.size() == 2 && offset(trim(f[0]), out.glintOffset[0]) && offset(trim(f[1]), out.glintOffset[1]);
+                out.glint = true;
+            }
         } else if (key == "stuck") {
             ok = value == "0" || value == "1";
             out.stuckPixels = value == "1";

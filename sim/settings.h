@@ -25,6 +25,13 @@ struct RangeStep {
     uint32_t atMs;
 };
 
+// One step of the eyes= script: channel 0's pupil centres in scene fractions
+// (0..1 across, 0..1 down), left eye first, shown from atMs on.
+struct EyeStep {
+    double x[2] = {0, 0}, y[2] = {0, 0};
+    uint32_t atMs = 0;
+};
+
 struct Settings {
     uint16_t vendorId = 0x3E55;
     uint16_t productId = 0x3046;
@@ -38,11 +45,14 @@ struct Settings {
     unsigned quality = 85;
     unsigned light = 100;          // light=P: the scene reflects P % of the usual light
     bool stampFrames = false;      // stamp=1: each frame's number in its first 8 bytes
-    // eyes=x1,y1,x2,y2: channel 0's pupil centres in scene fractions (0..1
-    // across, 0..1 down), left eye first; unset, the eyes sit side by side
-    // on the middle line and spread apart as the subject comes nearer.
-    bool scriptedEyes = false;
-    double eyes[4] = {0, 0, 0, 0};
+    // eyes=x1,y1,x2,y2@ms/...: where channel 0's pupils are, step by step
+    // (times in ms since power-up, as for range=); empty, the eyes sit side
+    // by side on the middle line and spread apart as the subject comes nearer.
+    std::vector<EyeStep> eyes;
+    // glint=DX,DY: the glint's centre from the pupil's, in pupil radii
+    // (right and down positive); glint=none: eyes without a glint.
+    bool glint = true;
+    double glintOffset[2] = {-0.3, -0.3};
     bool stuckPixels = true;       // stuck=0: the flash's defect pixels do not show
     std::string flashPath;
     std::string tracePath;
