@@ -1,6 +1,7 @@
 #include "sim/settings.h"
 
 #include <cctype>
+#include <cerrno>
 #include <cstdlib>
 #include <sstream>
 
@@ -31,11 +32,14 @@ std::string trim(const std::string &s) {
 
 bool number(const std::string &s, int base, unsigned long max, unsigned long &out) {
     // strtoul would take a sign (and wrap "-5" round to a large number where
-    // long has 32 bits) or leading blanks; a setting is digits only.
+    // long has 32 bits) or leading blanks; a setting is digits only. Where
+    // long has 32 bits a number past it also comes back as the largest one,
+    // which only errno tells apart.
     if (s.empty() || !std::isxdigit(static_cast<unsigned char>(s[0]))) return false;
     char *end = nullptr;
+    errno = 0;
     unsigned long v = std::strtoul(s.c_str(), &end, base);
-    if (*end != 0 || v > max) return false;
+    if (*end != 0 || errno == ERANGE || v > max) return false;
     out = v;
     return true;
 }

@@ -428,8 +428,11 @@ TEST(SceneSettings, EyesGlintAndStuckValuesAreChecked) {
         {"eyes=0.3,0.4,0.7,0.5@+5", "step 1: the time"},
         {"eyes=0.3,0.4,0.7,0.5@1.5", "step 1: the time"},
         {"eyes=0.3,0.4,0.7,0.5@4294967296", "step 1: the time"},
-        // A signed time must not wrap round to a late one where long is 32 bits.
+        // Neither a signed time nor one past 32 bits may wrap or saturate
+        // into a late one where long has 32 bits.
         {"range=500@-5", "range"},
+        {"range=500@4294967296", "range"},
+        {"range=500@99999999999999999999999", "range"},
         {"glint=", "glint"},
         {"glint=0.5", "glint"},
         {"glint=0.5,0.5,0.5", "glint"},
