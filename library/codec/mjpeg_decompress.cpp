@@ -8,15 +8,9 @@
 namespace ix::codec {
 
 int32_t MjpegFormatBytesPerPixel(int32_t format) {
-    switch (format) {
-    case 1: return 4;
-    case 2: return 3;
-    case 4: return 2;
-    case 6: return 1;
-    case 7:
-    case 21: return 2;
-    default: return 0;
-    }
+    // YUY2 comes straight from the decoder; the rest are the converters' formats.
+    if (format == 7 || format == 21) return 2;
+    return convertedBytesPerPixel(format);
 }
 
 int32_t MjpegDecompressToFormat(MjpegDecoder *decoder, uint8_t *destination, int32_t destinationSize,
