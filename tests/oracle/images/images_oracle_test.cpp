@@ -1,6 +1,7 @@
 // Files the writers produce, opened by readers we did not write.
 #include "library/codec/image_files.h"
 #include "library/codec/pixel_convert.h"
+#include "tests/unit/mjpeg/frame_tools.h"
 
 #include <gtest/gtest.h>
 #include <turbojpeg.h>
@@ -226,34 +227,16 @@ Jpeg compressWithLibjpegTurbo(int w, int h, int quality) {
     return j;
 }
 
-struct Segment {
-    uint8_t marker;
-    size_t offset, size; // whole segment, marker included
-};
-
-// The marker segments in front of the scan data.
-std::vector<Segment> headerSegments(const std::vector<uint8_t> &j) {
-    std::vector<Segment> s;
-    size_t at = 2;
-    while (at + 4 <= j.size() && j[at] == 0xFF) {
-        const uint8_t m = j[at + 1];
-        const size_t len = size_t(j[at + 2]) << 8 | j[at + 3];
-        s.push_back({m, at, len + 2});
-        if (m == 0xDA)
-            break;
-        at += len + 2;
-    }
-    return s;
-}
+using ix::test::Segment;
 
 // The camera's form of a libjpeg-turbo JPEG: start of image, its 18-byte JFIF
 // APP0, a 56-byte comment (76 bytes so far), then everything but the Huffman
 // tables, which the camera leaves out.
 std::vector<uint8_t> cameraFrame(const std::vector<uint8_t> &j) {
-    const auto segs = headerSegments(j);
+    const auto segs = ix::test::segmentsOf(j);
     std::vector<uint8_t> f{0xFF, 0xD8};
     for (const Segment &s : segs)
-        if (s.marker == 0xE0) {
+        if (s.marker == 0xFFE0) {
             EXPECT_EQ(s.size, 18u);
             f.insert(f.end(), j.begin() + s.offset, j.begin() + s.offset + s.size);
         }
@@ -264,7 +247,7 @@ std::vector<uint8_t> cameraFrame(const std::vector<uint8_t> &j) {
     f.insert(f.end(), com.begin(), com.end());
     EXPECT_EQ(f.size(), 76u);
     for (const Segment &s : segs)
-        if (s.marker != 0xE0 && s.marker != 0xC4 && s.marker != 0xDA)
+        if (s.marker != 0xFFE0 && s.marker != 0xFFC4 && s.marker != 0xFFDA)
             f.insert(f.end(), j.begin() + s.offset, j.begin() + s.offset + s.size);
     f.insert(f.end(), j.begin() + segs.back().offset, j.end()); // scan header, data, end of image
     return f;
@@ -289,8 +272,8 @@ TEST_F(Readers, TemplateTablesAreLibjpegTurbosStandardTables) {
     const Jpeg j = compressWithLibjpegTurbo(32, 16, 75);
     ASSERT_FALSE(j.bytes.empty());
     std::vector<uint8_t> dht;
-    for (const Segment &s : headerSegments(j.bytes))
-        if (s.marker == 0xC4)
+    for (const Segment &s : ix::test::segmentsOf(j.bytes))
+        if (s.marker == 0xFFC4)
             dht.insert(dht.end(), j.bytes.begin() + s.offset, j.bytes.begin() + s.offset + s.size);
     EXPECT_EQ(dht, std::vector<uint8_t>(ix::codec::JfifHeaderTemplate.begin() + 20, ix::codec::JfifHeaderTemplate.end()));
     // And the APP0 is the one libjpeg-turbo writes by default (JFIF 1.01, 1:1).
