@@ -19,27 +19,42 @@ template <typename F> F entryAs(unsigned ordinal) {
 void reset() {
     if (auto f = entryAs<LocatorReset>(6)) f();
 }
+
+// Frees the module, if one is loaded, and forgets every entry point.
+void unload(LocatorBinding &b) {
+    if (b.module) sys::freeModule(b.module);
+    b.module = nullptr;
+    std::memset(b.entry, 0, sizeof b.entry);
+}
+
+// Asks ordinal 4 (the eyes) or 5 (the box) for its two points, which come in
+// the reverse of the result's order; a failed call resets the locator.
+void takePoints(unsigned ordinal, int32_t &secondX, int32_t &secondY, int32_t &firstX, int32_t &firstY) {
+    float *first = nullptr, *second = nullptr;
+    if (entryAs<LocatorPoints>(ordinal)(&first, &second) && first && second) {
+        secondX = int32_t(second[0]);
+        secondY = int32_t(second[1]);
+        firstX = int32_t(first[0]);
+        firstY = int32_t(first[1]);
+    } else {
+        reset();
+    }
+}
 } // namespace
 
 bool BindLocator() {
     LocatorBinding &b = locatorBinding();
-    if (b.module) {
-        sys::freeModule(b.module);
-        b.module = nullptr;
-        std::memset(b.entry, 0, sizeof b.entry);
-    }
-    void *module = sys::loadModule(kLocatorModule);
-    if (!module) return false;
+    unload(b);
+    b.module = sys::loadModule(kLocatorModule);
+    if (!b.module) return false;
     for (unsigned n = 1; n <= kLocatorOrdinals; ++n) {
-        b.entry[n] = sys::procByOrdinal(module, n);
+        b.entry[n] = sys::procByOrdinal(b.module, n);
         if (!b.entry[n]) {
             // A locator of another version: do not half-use it.
-            sys::freeModule(module);
-            std::memset(b.entry, 0, sizeof b.entry);
+            unload(b);
             return false;
         }
     }
-    b.module = module;
     return true;
 }
 
@@ -54,10 +69,7 @@ void InitLocator(CameraContext &ctx) {
 }
 
 void UnbindLocator(CameraContext &ctx) {
-    LocatorBinding &b = locatorBinding();
-    if (b.module) sys::freeModule(b.module);
-    b.module = nullptr;
-    std::memset(b.entry, 0, sizeof b.entry);
+    unload(locatorBinding());
     ctx.locatorReady = 0;
 }
 
@@ -73,24 +85,8 @@ void RunLocator(CameraContext &ctx, const uint8_t *pixels, int32_t width, int32_
     }
     if (found == 0) return;
     b.result.found = 1;
-    float *first = nullptr, *second = nullptr;
-    if (entryAs<LocatorPoints>(4)(&first, &second) && first && second) {
-        b.result.eye1X = int32_t(second[0]);
-        b.result.eye1Y = int32_t(second[1]);
-        b.result.eye2X = int32_t(first[0]);
-        b.result.eye2Y = int32_t(first[1]);
-    } else {
-        reset();
-    }
-    first = second = nullptr;
-    if (entryAs<LocatorPoints>(5)(&first, &second) && first && second) {
-        b.result.boxFarX = int32_t(second[0]);
-        b.result.boxFarY = int32_t(second[1]);
-        b.result.boxNearX = int32_t(first[0]);
-        b.result.boxNearY = int32_t(first[1]);
-    } else {
-        reset();
-    }
+    takePoints(4, b.result.eye1X, b.result.eye1Y, b.result.eye2X, b.result.eye2Y);
+    takePoints(5, b.result.boxFarX, b.result.boxFarY, b.result.boxNearX, b.result.boxNearY);
 }
 
 } // namespace ix::eyes
