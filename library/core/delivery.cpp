@@ -10,6 +10,7 @@
 #include "library/codec/pixel_convert.h"
 #include "library/codec/quarter_turn.h"
 #include "library/controls/controls.h"
+#include "library/core/feedback.h"
 #include "library/core/stream.h"
 #include "library/eyes/locator_binding.h"
 #include "library/eyes/overlay.h"
@@ -18,9 +19,6 @@ namespace ix {
 
 namespace {
 
-constexpr uint16_t kRegRange = 60;
-constexpr uint16_t kRegRangeLed = 18;
-constexpr uint16_t kRangeLedFromStatus = 8; // rangeLedMode that shows the status on the LED
 // Captures need more than this many located, in-range frames in a row.
 constexpr uint32_t kQualifyingFramesNeeded = 5;
 
@@ -50,11 +48,11 @@ void channelOneFrameWork(CameraContext &ctx, uint8_t *destination, int32_t w, in
     locator.result = eyes::LocatorResult{};
 
     uint16_t reading = 0;
-    if (regGet(ctx, kRegRange, &reading) != 0) reading = 0;
+    if (regGet(ctx, kRegRangeReading, &reading) != 0) reading = 0;
     int32_t target = ctx.rangeTargetSelect == 0 ? ctx.rangeTarget0 : ctx.rangeTarget1;
     int32_t tolerance = ctx.rangeTargetSelect == 0 ? 15 : 25;
     uint32_t status = RangeStatus(reading, target, tolerance);
-    if (ch.rangeLedMode == kRangeLedFromStatus) regSet(ctx, kRegRangeLed, uint16_t(status << 8));
+    if (ch.rangeLedMode == kRangeLedFollowsRange) regSet(ctx, kRegRangeIndicator, uint16_t(status << 8));
 
     if (ctx.locatorReady) {
         eyes::RunLocator(ctx, destination, w, h, ch.pixelFormat);
@@ -73,6 +71,15 @@ void channelOneFrameWork(CameraContext &ctx, uint8_t *destination, int32_t w, in
             ctx.captureReady = ctx.qualifyingFrames > kQualifyingFramesNeeded ? 1 : 0;
         }
     }
+}
+
+// The next frame from the stream. The camera expects a range read with every
+// frame it hands over, whether or not the reading is used.
+int takeFrame(CameraContext &ctx, uint8_t **frame, uint32_t *frameBytes) {
+    if (AcquireFrame(ctx, frame, frameBytes) != 0) return 1;
+    uint16_t unused = 0;
+    regGet(ctx, kRegRangeReading, &unused);
+    return 0;
 }
 
 } // namespace
@@ -113,9 +120,7 @@ int DeliverFrame(CameraContext &ctx, uint8_t *destination, uint32_t capacity, ui
 
     uint8_t *frame = nullptr;
     uint32_t frameBytes = 0;
-    if (AcquireFrame(ctx, &frame, &frameBytes) != 0) return 1;
-    uint16_t unused = 0;
-    regGet(ctx, kRegRange, &unused);
+    if (takeFrame(ctx, &frame, &frameBytes) != 0) return 1;
 
     const bool compressed = ctx.stream && ctx.stream->compressed;
     const uint32_t imageBytes = uint32_t(w) * uint32_t(h) * 2;
@@ -164,8 +169,8 @@ int DeliverFrame(CameraContext &ctx, uint8_t *destination, uint32_t capacity, ui
         } else {
             channelOneFrameWork(ctx, destination, w, h);
         }
-    } else if (ch.streamMode == 2 && ch.rangeLedMode == kRangeLedFromStatus) {
-        regSet(ctx, kRegRangeLed, 0);
+    } else if (ch.streamMode == 2 && ch.rangeLedMode == kRangeLedFollowsRange) {
+        regSet(ctx, kRegRangeIndicator, 0);
     }
     ctx.lastFrameBytes = frameBytes;
     return 0;
@@ -181,9 +186,7 @@ int DeliverCompressedFrame(CameraContext &ctx, uint8_t *destination, uint32_t ca
 
     uint8_t *frame = nullptr;
     uint32_t frameBytes = 0;
-    if (AcquireFrame(ctx, &frame, &frameBytes) != 0) return 1;
-    uint16_t unused = 0;
-    regGet(ctx, kRegRange, &unused);
+    if (takeFrame(ctx, &frame, &frameBytes) != 0) return 1;
 
     uint32_t written = 0;
     int result;
@@ -199,7 +202,7 @@ int DeliverCompressedFrame(CameraContext &ctx, uint8_t *destination, uint32_t ca
     ReleaseFrame(ctx, frame);
     if (result != 0) return result;
 
-    if (ch.streamMode == 2 && ch.rangeLedMode == kRangeLedFromStatus) regSet(ctx, kRegRangeLed, 0);
+    if (ch.streamMode == 2 && ch.rangeLedMode == kRangeLedFollowsRange) regSet(ctx, kRegRangeIndicator, 0);
     ctx.lastFrameBytes = frameBytes;
     if (delivered) *delivered = written;
     return 0;

@@ -22,7 +22,6 @@ constexpr int32_t kGainMax = 24, kGainMin = 4;
 constexpr int32_t kExposureLong = 107;   // longer exposures only below this
 constexpr int32_t kExposureShort = 18;   // shorter ones only above this
 constexpr int32_t kRangeTolerance = 15;
-constexpr uint16_t kRangeLedFromState = 8;
 constexpr int32_t kCountdown = 4;
 constexpr int32_t kFarHoldOff = 5;
 
@@ -294,7 +293,7 @@ void RunIlluminationLoopWithReading(CameraContext &ctx, const DualIrisRecord &re
 
     const int32_t R = ctx.rangeTarget0;
     ctx.rangeState = A < R - kRangeTolerance ? 0 : A > R + kRangeTolerance ? 2 : 1;
-    if (ch.rangeLedMode == kRangeLedFromState) regSet(ctx, kRegRangeIndicator, uint16_t(256u << ctx.rangeState));
+    if (ch.rangeLedMode == kRangeLedFollowsRange) regSet(ctx, kRegRangeIndicator, uint16_t(256u << ctx.rangeState));
 
     if (ch.stabilityCheck != 0) captureReadiness(ctx, s, record);
 }

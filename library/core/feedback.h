@@ -46,6 +46,9 @@ inline constexpr uint16_t kRegRangeReading = 60;
 inline constexpr uint16_t kRegRangeIndicator = 18;
 inline constexpr uint16_t kRegPositionLevel = 74;
 inline constexpr uint16_t kRegMoving = 75;
+// The rangeLedMode under which the range indicator follows the range
+// (channel 0's state, channel 1's status) instead of a fixed value.
+inline constexpr uint16_t kRangeLedFollowsRange = 8;
 
 // Grey mean of the patches around the found irises (or the default patches
 // when neither half was found). Patches are clipped to the frame; a patch
