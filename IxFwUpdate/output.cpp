@@ -36,6 +36,29 @@ int tryFormat(wchar_t *buffer, size_t capacity, const wchar_t *format, va_list a
     return int(std::wcslen(buffer)) == n ? n : -1;
 }
 
+// Formats into a stack buffer, or into a growing heap buffer (freed before
+// returning) when the text is longer, and hands the text to `send`. False
+// when it fit nowhere up to kMaxDebugUnits or the heap ran out; the wide
+// formatter cannot tell the length needed, so the size is found by growing.
+bool formatAndSend(TextSink send, const wchar_t *format, va_list args) {
+    wchar_t local[512];
+    int n = tryFormat(local, 512, format, args);
+    if (n >= 0) {
+        send(local, size_t(n));
+        return true;
+    }
+    for (size_t capacity = 1024; capacity <= kMaxDebugUnits; capacity *= 2) {
+        std::unique_ptr<wchar_t[]> heap(new (std::nothrow) wchar_t[capacity]);
+        if (!heap) return false;
+        n = tryFormat(heap.get(), capacity, format, args);
+        if (n >= 0) {
+            send(heap.get(), size_t(n));
+            return true;
+        }
+    }
+    return false;
+}
+
 } // namespace
 
 void setConsoleSink(TextSink sink) { g_console = sink; }
@@ -44,22 +67,9 @@ void setDebugSink(TextSink sink) { g_debug = sink; }
 void conPrint(const wchar_t *format, ...) {
     va_list args;
     va_start(args, format);
-    wchar_t local[512];
-    int n = tryFormat(local, 512, format, args);
-    if (n >= 0) {
-        toConsole(local, size_t(n));
-    } else {
-        // Console lines carry at most a path or an argument; grow until it fits.
-        for (size_t capacity = 1024; capacity <= kMaxDebugUnits; capacity *= 2) {
-            std::unique_ptr<wchar_t[]> heap(new (std::nothrow) wchar_t[capacity]);
-            if (!heap) break;
-            n = tryFormat(heap.get(), capacity, format, args);
-            if (n >= 0) {
-                toConsole(heap.get(), size_t(n));
-                break;
-            }
-        }
-    }
+    // Console lines carry at most a path or an argument; one that fits
+    // nowhere is left out.
+    formatAndSend(toConsole, format, args);
     va_end(args);
 }
 
@@ -67,25 +77,7 @@ void IxDbg(int level, const wchar_t *format, ...) {
     if (level == 0) return;
     va_list args;
     va_start(args, format);
-    wchar_t local[512];
-    int n = tryFormat(local, 512, format, args);
-    if (n >= 0) {
-        toDebugger(local, size_t(n));
-        va_end(args);
-        return;
-    }
-    // Longer than the stack buffer: a heap buffer, freed before returning.
-    // The length is found by growing, since the wide formatter cannot tell it.
-    bool sent = false;
-    for (size_t capacity = 1024; capacity <= kMaxDebugUnits && !sent; capacity *= 2) {
-        std::unique_ptr<wchar_t[]> heap(new (std::nothrow) wchar_t[capacity]);
-        if (!heap) break;
-        n = tryFormat(heap.get(), capacity, format, args);
-        if (n >= 0) {
-            toDebugger(heap.get(), size_t(n));
-            sent = true;
-        }
-    }
+    const bool sent = formatAndSend(toDebugger, format, args);
     va_end(args);
     if (!sent) {
         static const wchar_t kLost[] = L"IxDbg: Memory Allocation Error!\n";
