@@ -38,6 +38,15 @@ bool pageToProgram(const FirmwareImage &fw, uint32_t page) {
     return fw.pageUsed[page] == 1 && !pageIsBlank(fw, page * FirmwareImage::kPageBytes, kBlockBytes);
 }
 
+// The address registers behind the indirect port, low half then high half.
+// Failures are logged by ixSet; a wrong address shows up in the verify.
+void writeFlashAddress(FlashDevice &dev, uint32_t address) {
+    ixSet(dev, kRegIndirectIndex, kIndFlashAddressLow);
+    ixSet(dev, kRegIndirectData, uint16_t(address & 0xFFFF));
+    ixSet(dev, kRegIndirectIndex, kIndFlashAddressHigh);
+    ixSet(dev, kRegIndirectData, uint16_t(address / 65536));
+}
+
 } // namespace
 
 bool getDeviceName(const platform::Guid &interfaceClass, std::u16string &path) {
@@ -155,11 +164,7 @@ int ixSetBlock(FlashDevice &dev, const uint8_t *block) {
 }
 
 void setFlashAddress(FlashDevice &dev, uint32_t address) {
-    // Failures are logged by ixSet; a wrong address shows up in the verify.
-    ixSet(dev, kRegIndirectIndex, kIndFlashAddressLow);
-    ixSet(dev, kRegIndirectData, uint16_t(address & 0xFFFF));
-    ixSet(dev, kRegIndirectIndex, kIndFlashAddressHigh);
-    ixSet(dev, kRegIndirectData, uint16_t(address / 65536));
+    writeFlashAddress(dev, address);
     ixSet(dev, kRegIndirectIndex, kIndFlashData);
 }
 
@@ -174,10 +179,7 @@ int testBlockRead(FlashDevice &dev) {
 int eraseFlash(FlashDevice &dev, const FirmwareImage &fw) {
     for (uint32_t a = 0; a < FirmwareImage::kBytes; a += kSectorBytes) {
         if (pageIsBlank(fw, a, kSectorBytes)) continue;
-        ixSet(dev, kRegIndirectIndex, kIndFlashAddressLow);
-        ixSet(dev, kRegIndirectData, uint16_t(a & 0xFFFF));
-        ixSet(dev, kRegIndirectIndex, kIndFlashAddressHigh);
-        ixSet(dev, kRegIndirectData, uint16_t(a / 65536));
+        writeFlashAddress(dev, a);
         ixSet(dev, kRegIndirectIndex, kIndFlashCommand);
         ixSet(dev, kRegIndirectData, kFlashEraseSector);
         for (uint32_t polls = 1;; ++polls) {
