@@ -206,6 +206,10 @@ uint64_t VirtualCamera::generation() {
     return generation_;
 }
 
+uint32_t VirtualCamera::refusalLocked() {
+    return busAvailableLocked() ? platform::kErrorGenFailure : platform::kErrorDeviceNotConnected;
+}
+
 bool VirtualCamera::fault(const char *op, int reg) {
     bool hit = false;
     for (FaultRule &r : settings_.faults) {
@@ -329,7 +333,7 @@ bool VirtualCamera::get(uint16_t reg, uint16_t *value, uint32_t *error) {
     uint16_t v = 0;
     if (ok) v = readRegister(reg);
     if (ok && value) *value = v;
-    if (!ok && error) *error = busAvailableLocked() ? platform::kErrorGenFailure : platform::kErrorDeviceNotConnected;
+    if (!ok && error) *error = refusalLocked();
     std::ostringstream s;
     s << "{\"op\":\"get\",\"reg\":" << reg << ",\"value\":" << v << ",\"ok\":" << (ok ? "true" : "false") << "}";
     trace(s.str());
@@ -340,7 +344,7 @@ bool VirtualCamera::set(uint16_t reg, uint16_t value, uint32_t *error) {
     std::lock_guard<std::mutex> lock(mutex_);
     bool ok = busAvailableLocked() && !fault("set", reg);
     if (ok) writeRegister(reg, value);
-    if (!ok && error) *error = busAvailableLocked() ? platform::kErrorGenFailure : platform::kErrorDeviceNotConnected;
+    if (!ok && error) *error = refusalLocked();
     std::ostringstream s;
     s << "{\"op\":\"set\",\"reg\":" << reg << ",\"value\":" << value << ",\"ok\":" << (ok ? "true" : "false") << "}";
     trace(s.str());
@@ -373,7 +377,7 @@ bool VirtualCamera::getBlock(uint16_t reg, uint8_t *data, uint32_t length, uint3
         n = length;
     }
     if (transferred) *transferred = ok ? n : 0;
-    if (!ok && error) *error = busAvailableLocked() ? platform::kErrorGenFailure : platform::kErrorDeviceNotConnected;
+    if (!ok && error) *error = refusalLocked();
     std::ostringstream s;
     s << "{\"op\":\"getblock\",\"reg\":" << reg << ",\"len\":" << length << ",\"ok\":" << (ok ? "true" : "false")
       << "}";
@@ -392,7 +396,7 @@ bool VirtualCamera::setBlock(uint16_t reg, const uint8_t *data, uint32_t length,
             blocks_[ch][reg == 25].assign(data, data + length);
         }
     }
-    if (!ok && error) *error = busAvailableLocked() ? platform::kErrorGenFailure : platform::kErrorDeviceNotConnected;
+    if (!ok && error) *error = refusalLocked();
     std::ostringstream s;
     s << "{\"op\":\"setblock\",\"reg\":" << reg << ",\"len\":" << length << ",\"data\":\"" << hex(data, length)
       << "\",\"ok\":" << (ok ? "true" : "false") << "}";

@@ -71,6 +71,8 @@ private:
     void placeEyes(FrameRequest &request, uint32_t ms) const;
     uint32_t msSinceOpen();
     bool busAvailableLocked();
+    // The error of a refused request: gone from the bus, or failed while there.
+    uint32_t refusalLocked();
 
     Settings settings_;
     std::mutex mutex_;
