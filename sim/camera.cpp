@@ -55,6 +55,9 @@ std::string hex(const uint8_t *data, uint32_t n) {
     return s;
 }
 
+// A little-endian word of the flash at a fixed address.
+uint16_t flashWordAt(const std::vector<uint8_t> &flash, uint32_t a) { return uint16_t(flash[a] | (flash[a + 1] << 8)); }
+
 // The default defect lists the camera leaves the factory with: groups keyed by
 // the window width (channel 0) or height (channel 1) they were measured at.
 std::vector<uint16_t> defaultDefectList(unsigned channel) {
@@ -80,9 +83,9 @@ VirtualCamera::~VirtualCamera() {
 void VirtualCamera::powerUp() {
     regs_.fill(0);
     indirect_.fill(0);
-    auto word = [&](uint32_t a) { return uint16_t(flash_[a] | (flash_[a + 1] << 8)); };
-    regs_[kRegFirmware] = word(kVersionRecordAddress) == kVersionRecordMagic ? word(kVersionRecordAddress + 2)
-                                                                             : settings_.firmware;
+    regs_[kRegFirmware] = flashWordAt(flash_, kVersionRecordAddress) == kVersionRecordMagic
+                              ? flashWordAt(flash_, kVersionRecordAddress + 2)
+                              : settings_.firmware;
     regs_[kRegRevision] = settings_.revision;
     // An exposure base whose table is long enough for the exposure loop to
     // reach both ends of it.
@@ -131,13 +134,12 @@ std::vector<uint16_t> VirtualCamera::defectListLocked(unsigned channel) const {
     // The table's header, then its length in words; a length that runs into
     // the next table (or a missing header) gives no list at all.
     const uint32_t base = kDefectTableAddress[channel & 1];
-    auto word = [&](uint32_t a) { return uint16_t(flash_[a] | (flash_[a + 1] << 8)); };
-    if (word(base) != 0x4450 || word(base + 2) != 0x4354) return {};
-    const uint32_t words = word(base + 6);
+    if (flashWordAt(flash_, base) != 0x4450 || flashWordAt(flash_, base + 2) != 0x4354) return {};
+    const uint32_t words = flashWordAt(flash_, base + 6);
     const uint32_t room = (kDefectTableAddress[1] - kDefectTableAddress[0] - 8) / 2;
     if (words == 0 || words > room) return {};
     std::vector<uint16_t> list(words);
-    for (uint32_t i = 0; i < words; ++i) list[i] = word(base + 8 + 2 * i);
+    for (uint32_t i = 0; i < words; ++i) list[i] = flashWordAt(flash_, base + 8 + 2 * i);
     return list;
 }
 
