@@ -3,7 +3,6 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
-#include <sstream>
 
 namespace ix::sim {
 namespace {

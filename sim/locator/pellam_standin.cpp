@@ -19,7 +19,6 @@ namespace {
 
 struct State {
     bool initialised = false;
-    int calls = 0;
     float first[2] = {0, 0};
     float second[2] = {0, 0};
     float boxNear[2] = {0, 0};
@@ -143,7 +142,6 @@ PELLAM_EXPORT int32_t PellamOrdinal10() { return g_state.initialised ? 1 : 0; }
 // -1 for a frame it cannot read.
 PELLAM_EXPORT int32_t PellamOrdinal12(int32_t height, int32_t width, const uint8_t *pixels, int32_t layout,
                                       int32_t) {
-    ++g_state.calls;
     if (!g_state.initialised || (layout != 0 && layout != 2)) return -1;
     return locate(height, width, pixels, layout) ? 1 : 0;
 }
