@@ -2,6 +2,8 @@
 // read back what the camera was asked.
 #pragma once
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
