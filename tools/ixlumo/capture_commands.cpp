@@ -59,6 +59,16 @@ int saveBitmap(const std::string &name, const std::vector<uint8_t> &pixels, int 
     return r == 0 ? 0 : 1;
 }
 
+// A free window on the sensor: output and window size, and the window's
+// vertical offset. All zero, the resolution preset sets the geometry.
+struct Window {
+    int outW = 0, outH = 0, winW = 0, winH = 0, offsetY = 0;
+};
+
+// The band of the sensor across both eyes: 2560 x 720 from 600 rows down,
+// scaled to 1280 x 360.
+constexpr Window kEyeBand{1280, 360, 2560, 720, 600};
+
 struct Shot {
     int channel = 0;
     int preset = 9;     // 1280 x 960
@@ -69,9 +79,7 @@ struct Shot {
     bool progress = false;
     int rotation = 0;
     int frames = 10;
-    // A free window instead of the preset when set: output and window size,
-    // and the window's vertical offset on the sensor.
-    int outW = 0, outH = 0, winW = 0, winH = 0, offsetY = 0;
+    Window window; // instead of the preset when set
 };
 
 // Streams `frames` frames and keeps the last; 0 on success.
@@ -81,9 +89,10 @@ int grab(const Shot &s, std::vector<uint8_t> &frame, int &w, int &h) {
         !set(IX_CTL_PIXEL_FORMAT, s.format) || !set(IX_CTL_COMPRESSED, s.compressed ? 1 : 0) ||
         !set(IX_CTL_OVERLAY, s.overlay ? 1 : 0) || !set(IX_CTL_ROTATION, s.rotation))
         return 1;
-    if (s.outW && (!set(IX_CTL_OUTPUT_WIDTH, s.outW) || !set(IX_CTL_OUTPUT_HEIGHT, s.outH) ||
-                   !set(IX_CTL_WINDOW_WIDTH, s.winW) || !set(IX_CTL_WINDOW_HEIGHT, s.winH) ||
-                   !set(IX_CTL_OFFSET_Y, s.offsetY)))
+    const Window &g = s.window;
+    if (g.outW && (!set(IX_CTL_OUTPUT_WIDTH, g.outW) || !set(IX_CTL_OUTPUT_HEIGHT, g.outH) ||
+                   !set(IX_CTL_WINDOW_WIDTH, g.winW) || !set(IX_CTL_WINDOW_HEIGHT, g.winH) ||
+                   !set(IX_CTL_OFFSET_Y, g.offsetY)))
         return 1;
     if (!set(IX_CTL_STREAM_MODE, 1)) return 1;
     w = control(IX_CTL_OUTPUT_WIDTH);
@@ -227,11 +236,7 @@ struct RangeWatch {
 void walkPhase(const std::chrono::steady_clock::time_point *sceneClock) {
     Shot s;
     s.format = IX_FORMAT_GREY8;
-    s.outW = 1280;
-    s.outH = 360;
-    s.winW = 2560;
-    s.winH = 720;
-    s.offsetY = 600;
+    s.window = kEyeBand;
     s.frames = 0;
     std::vector<uint8_t> frame;
     int w = 0, h = 0;
@@ -326,8 +331,8 @@ int demoCommand(const std::vector<std::string> &args) {
                 control(IX_CTL_FIRMWARE_VERSION) & 0xFF);
     walkPhase(demoSceneClock);
 
-    // Channel 0: the whole sensor, then a band across both eyes (2560 x 720
-    // scaled to 1280 x 360), searched in every frame with the markers drawn.
+    // Channel 0: the whole sensor, then the eye band, searched in every frame
+    // with the markers drawn.
     Shot s;
     s.frames = 5;
     std::vector<uint8_t> frame;
@@ -337,11 +342,7 @@ int demoCommand(const std::vector<std::string> &args) {
          saveBitmap(path("channel0.bmp"), frame, w, h, 24) == 0);
     s.frames = 40;
     s.overlay = true;
-    s.outW = 1280;
-    s.outH = 360;
-    s.winW = 2560;
-    s.winH = 720;
-    s.offsetY = 600;
+    s.window = kEyeBand;
     set(IX_CTL_STABILITY_CHECK, 1);
     if (grab(s, frame, w, h) != 0) return 1;
     keep("eyes.bmp", std::to_string(w) + "x" + std::to_string(h) + ", the eye band with the pupil markers",
@@ -349,8 +350,7 @@ int demoCommand(const std::vector<std::string> &args) {
     std::printf("eye band: range %u (target %u), in band %u, capture ready %u\n", control(IX_CTL_RANGE_READING),
                 control(IX_CTL_RANGE_TARGET), control(IX_CTL_IN_BAND), control(IX_CTL_CAPTURE_READY));
 
-    // The two iris images of a grey frame: a band of the sensor across both
-    // eyes, 2560 x 720 scaled to 1280 x 360.
+    // The two iris images of a grey frame of the eye band.
     s.format = IX_FORMAT_GREY8;
     s.overlay = false;
     s.frames = 3;
@@ -374,7 +374,7 @@ int demoCommand(const std::vector<std::string> &args) {
     }
 
     // The same scene compressed by the camera and decoded by the library.
-    s.outW = 0;
+    s.window = {};
     s.format = IX_FORMAT_BGR24;
     s.compressed = true;
     s.frames = 5;
