@@ -80,13 +80,12 @@ int main(int argc, char **argv) {
     }
     const bool scene = plainSimulate && !args.empty() && args[0] == "demo";
     if (scene) setSimulator(kDemoScene);
-    size_t i = 0;
-    if (i >= args.size()) {
+    if (args.empty()) {
         usage();
         return 2;
     }
-    std::string command = args[i++];
-    std::vector<std::string> rest(args.begin() + long(i), args.end());
+    const std::string command = args[0];
+    const std::vector<std::string> rest(args.begin() + 1, args.end());
 
     const Command *extra = nullptr;
     for (const Command &c : extraCommands())
