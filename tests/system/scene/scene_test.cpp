@@ -28,6 +28,14 @@ struct Geometry {
     int32_t channel = 0;
 };
 
+// A 1280 x 360 strip from a 2560 x 720 window 600 rows down the sensor: a
+// scene point (x, y) is column x * 1280 - 0.5 and image row (y * 1920 - 600)
+// / 2 - 0.5, and the grey frame stores its rows bottom-up.
+constexpr int kStripW = 1280, kStripH = 360;
+const Geometry kStrip{kStripW, kStripH, 2560, 720, 0, 600};
+double stripColumn(double x) { return x * kStripW - 0.5; }
+double stripRow(double y) { return (y * 1920 - 600) / 2 - 0.5; }
+
 class Scene : public ::testing::Test {
 protected:
     void TearDown() override { IxClose(); }
@@ -64,6 +72,12 @@ protected:
         set(IX_CTL_STREAM_MODE, 0);
         buf.resize(bytes);
         return buf;
+    }
+
+    // One grey frame of the strip from the camera as it stands.
+    std::vector<uint8_t> grabStrip() {
+        geometry(kStrip, IX_FORMAT_GREY8);
+        return grab(uint32_t(kStripW * kStripH));
     }
 };
 
@@ -190,12 +204,6 @@ DualIrisRecord searchBothHalves(std::vector<uint8_t> &grey, int w, int h, bool f
     return rec;
 }
 
-// A 1280 x 360 strip from a 2560 x 720 window 600 rows down the sensor: a
-// scene point (x, y) is column x * 1280 - 0.5 and image row (y * 1920 - 600)
-// / 2 - 0.5, and the grey frame stores its rows bottom-up.
-constexpr int kStripW = 1280, kStripH = 360;
-const Geometry kStrip{kStripW, kStripH, 2560, 720, 0, 600};
-
 struct EyePlaces {
     double x1, y1, x2, y2;
 };
@@ -204,24 +212,22 @@ struct EyePlaces {
 // within 2 pixels, and the library's search to within 3.
 void expectPupilsAt(std::vector<uint8_t> &grey, const EyePlaces &at) {
     const int w = kStripW, h = kStripH;
-    auto column = [&](double x) { return x * w - 0.5; };
-    auto imageRow = [&](double y) { return (y * 1920 - 600) / 2 - 0.5; };
     // The two halves split between the eyes.
     const int split = int((at.x1 + at.x2) / 2 * w);
     auto left = pupilCentre(grey, w, h, 0, split);
     auto right = pupilCentre(grey, w, h, split, w);
-    EXPECT_NEAR(left.first, column(at.x1), 2.0);
-    EXPECT_NEAR(left.second, h - 1 - imageRow(at.y1), 2.0);
-    EXPECT_NEAR(right.first, column(at.x2), 2.0);
-    EXPECT_NEAR(right.second, h - 1 - imageRow(at.y2), 2.0);
+    EXPECT_NEAR(left.first, stripColumn(at.x1), 2.0);
+    EXPECT_NEAR(left.second, h - 1 - stripRow(at.y1), 2.0);
+    EXPECT_NEAR(right.first, stripColumn(at.x2), 2.0);
+    EXPECT_NEAR(right.second, h - 1 - stripRow(at.y2), 2.0);
 
     const DualIrisRecord rec = searchBothHalves(grey, w, h);
     ASSERT_EQ(rec.leftResult.notFound, 0);
     ASSERT_EQ(rec.rightResult.notFound, 0);
-    EXPECT_NEAR(rec.leftResult.originX + rec.leftResult.pupilX, column(at.x1), 3.0);
-    EXPECT_NEAR(rec.leftResult.originY + rec.leftResult.pupilY, imageRow(at.y1), 3.0);
-    EXPECT_NEAR(rec.rightResult.originX + rec.rightResult.pupilX, column(at.x2), 3.0);
-    EXPECT_NEAR(rec.rightResult.originY + rec.rightResult.pupilY, imageRow(at.y2), 3.0);
+    EXPECT_NEAR(rec.leftResult.originX + rec.leftResult.pupilX, stripColumn(at.x1), 3.0);
+    EXPECT_NEAR(rec.leftResult.originY + rec.leftResult.pupilY, stripRow(at.y1), 3.0);
+    EXPECT_NEAR(rec.rightResult.originX + rec.rightResult.pupilX, stripColumn(at.x2), 3.0);
+    EXPECT_NEAR(rec.rightResult.originY + rec.rightResult.pupilY, stripRow(at.y2), 3.0);
 }
 
 TEST_F(Scene, ScriptedEyesPutThePupilsWhereTheScriptSays) {
@@ -241,8 +247,7 @@ TEST_F(Scene, ScriptedEyesPutThePupilsWhereTheScriptSays) {
     for (const EyesCase &c : cases) {
         SCOPED_TRACE(c.settings);
         open(c.settings);
-        geometry(kStrip, IX_FORMAT_GREY8);
-        std::vector<uint8_t> grey = grab(uint32_t(kStripW * kStripH));
+        std::vector<uint8_t> grey = grabStrip();
         expectPupilsAt(grey, c.at);
     }
 }
@@ -258,8 +263,7 @@ TEST_F(Scene, EyeScriptMovesThePupilsAtItsTime) {
     const uint32_t beforeOpen = ix::sys::tickMs();
     open("eyes=0.30,0.45,0.72,0.55/0.20,0.52,0.64,0.42@2000");
     const uint32_t afterOpen = ix::sys::tickMs();
-    geometry(kStrip, IX_FORMAT_GREY8);
-    std::vector<uint8_t> early = grab(uint32_t(kStripW * kStripH));
+    std::vector<uint8_t> early = grabStrip();
     ASSERT_LT(ix::sys::tickMs() - beforeOpen, kSwitchMs - kMarginMs) << "the first frame came too late to test";
     {
         SCOPED_TRACE("before the switch");
@@ -291,8 +295,7 @@ TEST_F(Scene, WithoutGlintsThePupilSearchFindsNoEye) {
     for (const GlintCase &c : cases) {
         SCOPED_TRACE(c.settings);
         open(c.settings);
-        geometry(kStrip, IX_FORMAT_GREY8);
-        std::vector<uint8_t> grey = grab(uint32_t(kStripW * kStripH));
+        std::vector<uint8_t> grey = grabStrip();
         const DualIrisRecord rec = searchBothHalves(grey, kStripW, kStripH, c.found);
         EXPECT_EQ(rec.leftResult.notFound, c.found ? 0 : 1);
         EXPECT_EQ(rec.rightResult.notFound, c.found ? 0 : 1);
@@ -320,10 +323,9 @@ TEST_F(Scene, GlintSitsWhereTheSettingSays) {
     for (const GlintCase &c : cases) {
         SCOPED_TRACE(c.settings);
         open(c.settings);
-        geometry(kStrip, IX_FORMAT_GREY8);
-        const std::vector<uint8_t> grey = grab(uint32_t(kStripW * kStripH));
+        const std::vector<uint8_t> grey = grabStrip();
         for (double x : {at.x1, at.x2}) {
-            const double cx = x * kStripW - 0.5, cy = (at.y1 * 1920 - 600) / 2 - 0.5;
+            const double cx = stripColumn(x), cy = stripRow(at.y1);
             // The centre of the bright pixels (> 200) within 1.5 radii of the pupil.
             double sx = 0, sy = 0, n = 0;
             for (int y = 0; y < kStripH; ++y)
@@ -342,8 +344,7 @@ TEST_F(Scene, GlintSitsWhereTheSettingSays) {
         }
     }
     open("glint=none");
-    geometry(kStrip, IX_FORMAT_GREY8);
-    const std::vector<uint8_t> grey = grab(uint32_t(kStripW * kStripH));
+    const std::vector<uint8_t> grey = grabStrip();
     for (double x : {at.x1, at.x2}) {
         const int cx = int(x * kStripW), cy = int((at.y1 * 1920 - 600) / 2);
         uint8_t brightest = 0;
