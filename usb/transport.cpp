@@ -30,10 +30,7 @@ int vendorRead(Transport &t, uint16_t reg, void *buffer, uint32_t length, uint32
         putHeader(header, 0, kRequestRead, 0, reg);
         ok = t.device->ioControl(kIoctlVendorRequest, header, sizeof header, buffer, length, &n);
     }
-    if (!ok) {
-        (void)t.device->lastError();
-        return 1;
-    }
+    if (!ok) return 1;
     if (transferred) *transferred = n;
     return 0;
 }
@@ -51,10 +48,7 @@ int plainWrite(Transport &t, uint16_t reg, uint16_t value) {
         uint32_t n = 0;
         ok = t.device->ioControl(kIoctlVendorRequest, header, sizeof header, nullptr, 0, &n);
     }
-    if (!ok) {
-        (void)t.device->lastError();
-        return 1;
-    }
+    if (!ok) return 1;
     return 0;
 }
 
@@ -105,10 +99,7 @@ int ixSetBlock(Transport &t, uint16_t reg, const void *buffer, uint32_t length, 
         ok = t.device->ioControl(kIoctlVendorRequest, in.data(), uint32_t(in.size()), nullptr, 0, &n);
         if (ok) n = length;
     }
-    if (!ok) {
-        (void)t.device->lastError();
-        return 1;
-    }
+    if (!ok) return 1;
     if (transferred) *transferred = n;
     return 0;
 }
@@ -119,10 +110,7 @@ int readFrame(Transport &t, uint8_t *buffer, uint32_t capacity, uint32_t *count)
     uint32_t n = 0;
     bool ok = t.winUsbOpen ? t.device->readPipe(kBulkInPipe, buffer, capacity, &n)
                            : t.device->readFile(buffer, capacity, &n);
-    if (!ok) {
-        (void)t.device->lastError();
-        return 1;
-    }
+    if (!ok) return 1;
     if (count) *count = n;
     return 0;
 }

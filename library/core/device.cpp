@@ -72,10 +72,7 @@ int ReadIdentity(CameraContext &ctx) {
     if (!ctx.transport.winUsbOpen) {
         uint8_t record[usb::kIdentityRecordBytes] = {};
         uint32_t n = 0;
-        if (!dev.ioControl(usb::kIoctlIdentity, nullptr, 0, record, sizeof record, &n)) {
-            (void)dev.lastError();
-            return 1;
-        }
+        if (!dev.ioControl(usb::kIoctlIdentity, nullptr, 0, record, sizeof record, &n)) return 1;
         auto word = [&](uint32_t at) { return uint16_t(record[at] | (record[at + 1] << 8)); };
         ctx.identityWord = word(0);
         ctx.vendorId = word(2);
