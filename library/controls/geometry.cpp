@@ -22,8 +22,8 @@ constexpr uint16_t kRegWindowWidth = 27, kRegWindowHeight = 28;
 constexpr uint16_t kRegOffset31 = 31, kRegOffset32 = 32;
 constexpr uint16_t kRegExtent33 = 33, kRegExtent34 = 34;
 constexpr uint16_t kManualWindow = 255;
+} // namespace
 
-// The window as the sensor takes it, before any rotation of the stream.
 void writeWindow(CameraContext &ctx) {
     const ChannelSettings &ch = ctx.selected();
     regSet(ctx, kRegOutputWidth, ch.outputWidth);
@@ -33,7 +33,6 @@ void writeWindow(CameraContext &ctx) {
     regSet(ctx, kRegOffset31, ch.offsetX);
     regSet(ctx, kRegOffset32, ch.offsetY);
 }
-} // namespace
 
 void readSensorExtent(CameraContext &ctx) {
     ChannelSettings &ch = ctx.selected();

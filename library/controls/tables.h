@@ -20,6 +20,9 @@ struct ResolutionPreset {
 extern const ResolutionPreset resolutionPresets[];
 
 void readSensorExtent(CameraContext &ctx);
+// The selected channel's window as the sensor takes it, unturned: output
+// size (29, 30), window size (27, 28) and offsets (31, 32).
+void writeWindow(CameraContext &ctx);
 int selectPreset(CameraContext &ctx, uint16_t code);
 int setSize(CameraContext &ctx, uint32_t id, uint16_t value); // controls 31 to 34
 int setDecimation(CameraContext &ctx, uint16_t k);

@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "library/controls/controls.h"
+#include "library/controls/tables.h"
 #include "library/core/feedback.h"
 #include "platform/sys.h"
 
@@ -30,18 +31,6 @@ constexpr uint16_t kRegOffsetY = 32;
 constexpr uint32_t kFailedReadPauseMs = 10;
 
 std::atomic<uint32_t> gStopWaitLimitMs{kStopWaitLimitMs};
-
-// Makes a slot's buffer exactly `size` bytes; false when memory runs out.
-bool sizeSlot(FrameSlot &slot, uint32_t size) {
-    if (slot.buffer && slot.capacity == size) return true;
-    delete[] slot.buffer;
-    slot.buffer = nullptr;
-    slot.capacity = 0;
-    slot.buffer = new (std::nothrow) uint8_t[size];
-    if (!slot.buffer) return false;
-    slot.capacity = size;
-    return true;
-}
 
 void readerMain(std::shared_ptr<SlotSet> set) {
     for (FrameSlot &s : set->slots) s.state.store(SlotState::Free, std::memory_order_release);
@@ -213,7 +202,7 @@ int StartReading(CameraContext &ctx, uint16_t mode) {
     SlotSet &set = *stream->set;
 
     if (mode == 2) {
-        if (!sizeSlot(set.slots[0], uint32_t(slotSize))) return 1;
+        if (!sizeBuffer(set.slots[0].buffer, set.slots[0].capacity, slotSize)) return 1;
         stream->state = 1;
         regSet(ctx, kRegStreamMode, 2);
         return 0;
@@ -221,7 +210,7 @@ int StartReading(CameraContext &ctx, uint16_t mode) {
     if (mode != 1) return 1;
     if (!ctx.transport.device) return 1;
     for (FrameSlot &s : set.slots)
-        if (!sizeSlot(s, uint32_t(slotSize))) return 1;
+        if (!sizeBuffer(s.buffer, s.capacity, slotSize)) return 1;
     // Frames left ready by the previous stream must not be delivered as this
     // one's: clear them before the reader exists, as the consumer may look
     // before the new thread has run at all.
@@ -335,12 +324,7 @@ int SetStreamMode(CameraContext &ctx, uint16_t mode) {
         ctx.sensorWidth = ch.outputHeight;
         ctx.sensorHeight = ch.outputWidth;
     } else {
-        regSet(ctx, kRegOutputWidth, ch.outputWidth);
-        regSet(ctx, kRegOutputHeight, ch.outputHeight);
-        regSet(ctx, kRegWindowWidth, ch.windowWidth);
-        regSet(ctx, kRegWindowHeight, ch.windowHeight);
-        regSet(ctx, kRegOffsetX, ch.offsetX);
-        regSet(ctx, kRegOffsetY, ch.offsetY);
+        writeWindow(ctx);
         ctx.sensorWidth = ch.outputWidth;
         ctx.sensorHeight = ch.outputHeight;
         // A half turn is the sensor's own flips, each inverted.
