@@ -51,6 +51,14 @@ void liveRead(CameraContext &ctx, uint16_t reg, uint16_t *buffer, uint32_t buffe
     if (regGet(ctx, reg, &v) == 0) putU16(buffer, bufferBytes, v);
 }
 
+// A live read whose failure the caller hears of (1), unlike liveRead's.
+int readReported(CameraContext &ctx, uint16_t reg, uint16_t *buffer, uint32_t bufferBytes) {
+    uint16_t v = 0;
+    int r = regGet(ctx, reg, &v);
+    if (r == 0) putU16(buffer, bufferBytes, v);
+    return r;
+}
+
 int readBit(CameraContext &ctx, uint16_t reg, uint16_t mask, uint16_t *buffer, uint32_t bufferBytes) {
     uint16_t v = 0;
     int r = regGet(ctx, reg, &v);
@@ -217,7 +225,7 @@ int setBasicControl(CameraContext &ctx, uint32_t id, const void *data, uint32_t 
         ch.brightnessTarget = v;
         if (ctx.channel == 1 || ch.autoMode == 0) regSet(ctx, 5, v);
         return 0;
-    case 8: return v != 0 ? startStream(ctx, v) : stopStream(ctx);
+    case 8: return SetStreamMode(ctx, v);
     case 9: ch.compressedTransfer = v; return 0;
     case 10:
         ch.attenuation = v > 100 ? 100 : v;
@@ -279,21 +287,11 @@ int getExtendedControl(CameraContext &ctx, uint32_t id, uint16_t *buffer, uint32
         case 130: putU16(buffer, bufferBytes, ch.overlayEnable); break;
         case 135: putU16(buffer, bufferBytes, 0); break;
         case 140: putU16(buffer, bufferBytes, ch.illuminationMode); break;
-        case 141: {
-            uint16_t v = 0;
-            result = regGet(ctx, 60, &v);
-            if (result == 0) putU16(buffer, bufferBytes, v);
-            break;
-        }
+        case 141: result = readReported(ctx, 60, buffer, bufferBytes); break;
         case 142: putU16(buffer, bufferBytes, ctx.channel == 0 ? ctx.rangeTarget0 : ctx.rangeTarget1); break;
         case 143: putU16(buffer, bufferBytes, ctx.captureReady); break;
         case 144: result = readBit(ctx, 68, 1, buffer, bufferBytes); break;
-        case 145: {
-            uint16_t v = 0;
-            result = regGet(ctx, 62, &v);
-            if (result == 0) putU16(buffer, bufferBytes, v);
-            break;
-        }
+        case 145: result = readReported(ctx, 62, buffer, bufferBytes); break;
         case 146: putU16(buffer, bufferBytes, ch.rangeLedMode); break;
         case 161: putU16(buffer, bufferBytes, ctx.locatorLevel); break;
         case 164: putU16(buffer, bufferBytes, ctx.inBandFlag); break;

@@ -54,7 +54,7 @@ int readDefectTable(CameraContext &ctx) {
 
     auto next = [&](uint16_t &w) {
         w = 0;
-        return ctx.connected ? usb::ixGet(ctx.transport, kRegIndirectData, &w) : 1;
+        return regGet(ctx, kRegIndirectData, &w);
     };
     uint16_t w = 0;
     next(w);

@@ -10,30 +10,20 @@ void replayChannel(CameraContext &ctx) {
     // The camera takes the settings in this order; control 12 re-reads the
     // exposure base and rebuilds the exposure table on the way, and 10 and 14
     // send the attenuation table and the tone curve.
-    const uint16_t order[] = {1, 7, 5, 6, 9, 10, 11, 12, 17, 14, 18, 23, 24, 29, 38, 41, 42, 46};
-    for (uint16_t id : order) {
-        uint16_t value = 0;
-        switch (id) {
-        case 1: value = ch.autoMode; break;
-        case 7: value = ch.brightnessTarget; break;
-        case 5: value = ch.reg48; break;
-        case 6: value = ch.reg4; break;
-        case 9: value = ch.compressedTransfer; break;
-        case 10: value = ch.attenuation; break;
-        case 11: value = ch.reg7; break;
-        case 12: value = ch.reg9; break;
-        case 17: value = ch.reg15; break;
-        case 14: value = ch.toneStrength; break;
-        case 18: value = ch.verticalFlip; break;
-        case 23: value = ch.horizontalFlip; break;
-        case 24: value = ch.reg20; break;
-        case 29: value = ch.reg26; break;
-        case 38: value = ch.reg35; break;
-        case 41: value = ch.reg36; break;
-        case 42: value = ch.exposure; break;
-        case 46: value = ch.reg2; break;
-        }
-        setBasicControl(ctx, id, &value, 2);
+    using S = ChannelSettings;
+    static constexpr struct {
+        uint16_t id;
+        uint16_t S::*field;
+    } order[] = {
+        {1, &S::autoMode}, {7, &S::brightnessTarget}, {5, &S::reg48},      {6, &S::reg4},
+        {9, &S::compressedTransfer}, {10, &S::attenuation}, {11, &S::reg7}, {12, &S::reg9},
+        {17, &S::reg15},   {14, &S::toneStrength},   {18, &S::verticalFlip}, {23, &S::horizontalFlip},
+        {24, &S::reg20},   {29, &S::reg26},          {38, &S::reg35},      {41, &S::reg36},
+        {42, &S::exposure}, {46, &S::reg2},
+    };
+    for (const auto &item : order) {
+        const uint16_t value = ch.*(item.field);
+        setBasicControl(ctx, item.id, &value, 2);
     }
 
     regSet(ctx, 21, 0);

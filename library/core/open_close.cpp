@@ -57,8 +57,8 @@ void giveDefaults(CameraContext &ctx) {
 } // namespace
 
 int IxOpenSequence(CameraContext &ctx) {
-    if (ctx.connected) IxCloseSequence(ctx);
-    IxCloseSequence(ctx); // releases anything a failed earlier open left
+    // Closes an open camera and releases anything a failed earlier open left.
+    IxCloseSequence(ctx);
     resetContext(ctx);
 
     int opened = 1;
@@ -136,7 +136,7 @@ int IxOpenSequence(CameraContext &ctx) {
 
 int IxCloseSequence(CameraContext &ctx) {
     if (ctx.connected) {
-        stopStream(ctx);
+        SetStreamMode(ctx, 0);
         ChannelSettings &ch = ctx.selected();
         ch.reg59 = 0;
         regSet(ctx, 59, 0);
@@ -144,7 +144,7 @@ int IxCloseSequence(CameraContext &ctx) {
         regSet(ctx, 18, 0);
         regSet(ctx, 75, 0);
         uint16_t zero = 0;
-        if (ctx.connected) setBasicControl(ctx, 25, &zero, 2);
+        setBasicControl(ctx, 25, &zero, 2);
         CloseDevice(ctx);
     }
     ReleaseStream(ctx);

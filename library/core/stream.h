@@ -94,8 +94,6 @@ uint32_t stopWaitLimitMs();
 
 // Control 8: 0 stops, 1 continuous, 2 direct. Returns 0 or 1.
 int SetStreamMode(CameraContext &ctx, uint16_t mode);
-inline int startStream(CameraContext &ctx, uint16_t mode) { return SetStreamMode(ctx, mode); }
-inline int stopStream(CameraContext &ctx) { return SetStreamMode(ctx, 0); }
 
 int StartReading(CameraContext &ctx, uint16_t mode);
 void StopReading(CameraContext &ctx);
