@@ -105,11 +105,6 @@ const OverlayColour &RangeStatusColour(int32_t status) {
     return kRangeLowColour;
 }
 
-void SetOverlayPixel(uint8_t *frame, int32_t width, int32_t height, int32_t format, int32_t x, int32_t y,
-                     const OverlayColour &colour) {
-    setPixel(frame, width, height, format, x, y, colour);
-}
-
 void DrawCircle(uint8_t *frame, int32_t width, int32_t height, int32_t format, int32_t x, int32_t y,
                 int32_t radius, const OverlayColour &colour, bool dashed) {
     circle(frame, width, height, format, x, y, radius, colour, dashed);

@@ -27,11 +27,6 @@ const OverlayColour &RangeStateColour(int32_t rangeState);
 // Colour of channel 1's range status: 1 low, 2 in the band, 4 high.
 const OverlayColour &RangeStatusColour(int32_t status);
 
-// Sets one pixel at (column x, image row y); nothing outside the frame or
-// in a format other than 2, 4 and 6.
-void SetOverlayPixel(uint8_t *frame, int32_t width, int32_t height, int32_t format, int32_t x, int32_t y,
-                     const OverlayColour &colour);
-
 // Midpoint circle around (x, image row y). Only the grey format has the
 // dashed form; `dashed` is ignored in the others.
 void DrawCircle(uint8_t *frame, int32_t width, int32_t height, int32_t format, int32_t x, int32_t y,
