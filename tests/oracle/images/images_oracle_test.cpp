@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -47,11 +49,14 @@ std::string quote(const fs::path &p) {
     return q;
 }
 
+// Several build trees run these tests on one machine at once; the process id
+// keeps their folders apart.
 class Readers : public ::testing::Test {
 protected:
     void SetUp() override {
         dir_ = fs::temp_directory_path() /
-               (std::string("ixlumo_oracle_") + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+               (std::string("ixlumo_oracle_") + ::testing::UnitTest::GetInstance()->current_test_info()->name() +
+                "_" + std::to_string(getpid()));
         fs::remove_all(dir_);
         fs::create_directories(dir_);
     }

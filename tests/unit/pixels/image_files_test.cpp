@@ -11,18 +11,30 @@
 
 #ifdef _WIN32
 #include <windows.h>
+#else
+#include <unistd.h>
 #endif
 
 namespace fs = std::filesystem;
 
 namespace {
 
-// A fresh folder per test, removed afterwards.
+unsigned long processId() {
+#ifdef _WIN32
+    return GetCurrentProcessId();
+#else
+    return static_cast<unsigned long>(getpid());
+#endif
+}
+
+// A fresh folder per test, removed afterwards. Several build trees run these
+// tests on one machine at once; the process id keeps their folders apart.
 class ImageFiles : public ::testing::Test {
 protected:
     void SetUp() override {
         const auto *info = ::testing::UnitTest::GetInstance()->current_test_info();
-        dir_ = fs::temp_directory_path() / (std::string("ixlumo_files_") + info->name());
+        dir_ = fs::temp_directory_path() /
+               (std::string("ixlumo_files_") + info->name() + "_" + std::to_string(processId()));
         fs::remove_all(dir_);
         fs::create_directories(dir_);
     }
