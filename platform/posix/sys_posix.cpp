@@ -171,9 +171,6 @@ std::string getEnv(const char *name) {
     return v ? std::string(v) : std::string();
 }
 
-} // namespace ix::sys
-
-namespace ix::sys {
 void setEnv(const char *name, const char *value) {
     if (value) setenv(name, value, 1);
     else unsetenv(name);

@@ -102,9 +102,6 @@ std::string getEnv(const char *name) {
     return v ? std::string(v) : std::string();
 }
 
-} // namespace ix::sys
-
-namespace ix::sys {
 void setEnv(const char *name, const char *value) {
     // The C runtime keeps its own copy of the environment; keep both in step.
     _putenv_s(name, value ? value : "");
