@@ -75,6 +75,14 @@ void takeExposureStep(CameraContext &ctx, IlluminationState &s, int32_t B, bool 
     if (B >= 60 && B <= 180) s.holdOff = 3;
 }
 
+// A steady run starts now; the counter's frequency is read afresh (0 when
+// the counter is unusable, which keeps the run's length at 0).
+void restartSteadyClock(IlluminationState &s) {
+    s.stableSince = sys::perfCounter();
+    const int64_t f = sys::perfFrequency();
+    s.counterFrequency = f > 0 ? f : 0;
+}
+
 bool within(int32_t a, int32_t b, int32_t tolerance) { return std::abs(int64_t(a) - b) <= tolerance; }
 
 void captureReadiness(CameraContext &ctx, IlluminationState &s, const DualIrisRecord &rec) {
@@ -112,9 +120,7 @@ void captureReadiness(CameraContext &ctx, IlluminationState &s, const DualIrisRe
         }
     } else {
         s.stableMs = 0;
-        s.stableSince = sys::perfCounter();
-        const int64_t f = sys::perfFrequency();
-        s.counterFrequency = f > 0 ? f : 0;
+        restartSteadyClock(s);
     }
 
     s.lastRightValid = rightFound;
@@ -134,10 +140,7 @@ void DestroyIlluminationState(IlluminationState *state) { delete state; }
 void InitIllumination(CameraContext &ctx) {
     if (!ctx.illuminationState) return;
     IlluminationState &s = *ctx.illuminationState;
-    s = IlluminationState{};
-    s.holdOff = 0;
-    s.lastExposure = 0;
-    s.farMode = 0;
+    s = IlluminationState{}; // hold-off, last exposure and far mode start at 0
     s.indirect33 = kGainMax;
     ctx.illuminationLevel = 80;
     if (ctx.register49Shadow != 160) {
@@ -160,9 +163,7 @@ void ResetLoopState(CameraContext &ctx) {
     s.lastExposure = 0;
     s.farMode = 0;
     s.farCountdown = kCountdown;
-    s.stableSince = sys::perfCounter();
-    const int64_t f = sys::perfFrequency();
-    s.counterFrequency = f > 0 ? f : 0;
+    restartSteadyClock(s);
 }
 
 int32_t MeasureBrightness(const DualIrisRecord &rec, bool verticalFlip) {
