@@ -250,11 +250,8 @@ protected:
         folder_ = MakeWorkFolder(std::wstring(info->name(), info->name() + strlen(info->name())), true);
         record_ = folder_ + L"\\dpinst-record.txt";
         gate_ = folder_ + L"\\dpinst-gate";
-        // The library copy under the Windows folder (the silent tests use it
-        // too; ctest keeps the two programs apart).
-        wchar_t root[MAX_PATH] = {};
-        GetEnvironmentVariableW(L"systemroot", root, MAX_PATH);
-        library_ = std::wstring(root) + L"\\system32\\ixilumo.dll";
+        // The silent tests use the same copy; ctest keeps the two programs apart.
+        library_ = SystemLibraryCopy();
         WriteFileText(library_, "library copy");
     }
     void TearDown() override {

@@ -18,12 +18,6 @@ namespace {
 constexpr DWORD kRunTimeoutMs = 60000;
 const wchar_t *const kViewerKey = L"Software\\Corvel Zevavav\\IxViewLumo";
 
-std::wstring SystemLibraryCopy() {
-    wchar_t root[MAX_PATH] = {};
-    GetEnvironmentVariableW(L"systemroot", root, MAX_PATH);
-    return std::wstring(root) + L"\\system32\\ixilumo.dll";
-}
-
 bool KeyExists(const wchar_t *subkey) {
     HKEY key = nullptr;
     if (RegOpenKeyExW(HKEY_CURRENT_USER, subkey, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;

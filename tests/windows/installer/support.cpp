@@ -89,6 +89,12 @@ std::vector<ToolRun> ReadToolRuns(const std::wstring &recordPath) {
     return runs;
 }
 
+std::wstring SystemLibraryCopy() {
+    wchar_t root[MAX_PATH] = {};
+    GetEnvironmentVariableW(L"systemroot", root, MAX_PATH);
+    return std::wstring(root) + L"\\system32\\ixilumo.dll";
+}
+
 std::wstring ExpectedToolName() {
     BOOL wow64 = FALSE;
     IsWow64Process(GetCurrentProcess(), &wow64);

@@ -26,6 +26,10 @@ void WriteFileText(const std::wstring &path, const std::string &text);
 
 std::vector<ToolRun> ReadToolRuns(const std::wstring &recordPath);
 
+// The camera library's copy under the Windows folder ("systemroot"), which
+// an uninstall deletes.
+std::wstring SystemLibraryCopy();
+
 // The DPInst name the installer must pick here: 64-bit Windows (a 64-bit
 // process, or a 32-bit one under WOW64) runs dpinst_x64.
 std::wstring ExpectedToolName();
