@@ -10,12 +10,6 @@ constexpr uint16_t kRegIllumination = 49;
 constexpr uint16_t kMaxLevel = 31;
 constexpr uint16_t kMaxMode = 7;
 
-void writeWord(CameraContext &ctx, uint16_t word) {
-    if (word == ctx.register49Shadow) return;
-    ctx.register49Shadow = word;
-    regSet(ctx, kRegIllumination, word);
-}
-
 // The level a mode runs at: the manual level, or the ranging loop's level
 // scaled to 0..31, with the brighter modes given three quarters more.
 uint16_t levelFor(const CameraContext &ctx, const ChannelSettings &ch, uint16_t mode) {
@@ -26,12 +20,18 @@ uint16_t levelFor(const CameraContext &ctx, const ChannelSettings &ch, uint16_t 
 }
 } // namespace
 
+void writeIlluminationWord(CameraContext &ctx, uint16_t word) {
+    if (word == ctx.register49Shadow) return;
+    ctx.register49Shadow = word;
+    regSet(ctx, kRegIllumination, word);
+}
+
 int setIlluminationLevel(CameraContext &ctx, uint16_t v) {
     ChannelSettings &ch = ctx.selected();
     if (ctx.channel != 0 || ch.autoMode != 0) return 7;
     if (v > kMaxLevel) return 4;
     ch.manualLevel = v;
-    writeWord(ctx, illuminationWord(ch.illuminationMode, v));
+    writeIlluminationWord(ctx, illuminationWord(ch.illuminationMode, v));
     return 0;
 }
 
@@ -39,16 +39,16 @@ int setIlluminationMode(CameraContext &ctx, uint16_t v) {
     ChannelSettings &ch = ctx.selected();
     if (ctx.channel != 0 || v > kMaxMode) return 7;
     ch.illuminationMode = v;
-    writeWord(ctx, illuminationWord(v, levelFor(ctx, ch, v)));
+    writeIlluminationWord(ctx, illuminationWord(v, levelFor(ctx, ch, v)));
     return 0;
 }
 
 void replayIllumination(CameraContext &ctx) {
     ChannelSettings &ch = ctx.selected();
     if (ch.autoMode == 0 && ch.manualLevel <= kMaxLevel)
-        writeWord(ctx, illuminationWord(ch.illuminationMode, ch.manualLevel));
+        writeIlluminationWord(ctx, illuminationWord(ch.illuminationMode, ch.manualLevel));
     if (ch.illuminationMode <= kMaxMode)
-        writeWord(ctx, illuminationWord(ch.illuminationMode, levelFor(ctx, ch, ch.illuminationMode)));
+        writeIlluminationWord(ctx, illuminationWord(ch.illuminationMode, levelFor(ctx, ch, ch.illuminationMode)));
 }
 
 } // namespace ix

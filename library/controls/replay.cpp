@@ -56,10 +56,7 @@ void replayChannel(CameraContext &ctx) {
         ctx.rangeThresholds[3] = int32_t(ctx.rangeTarget0) - 140;
     } else {
         if (regGet(ctx, 61, &target) == 0) ctx.rangeTarget1 = target;
-        if (ctx.register49Shadow != 0) {
-            ctx.register49Shadow = 0;
-            regSet(ctx, 49, 0);
-        }
+        writeIlluminationWord(ctx, 0);
     }
 
     regSet(ctx, 75, 1);

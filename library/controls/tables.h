@@ -50,6 +50,9 @@ uint16_t exposureStep(CameraContext &ctx, uint32_t brightness, bool shorter, boo
 inline constexpr uint16_t illuminationWord(uint16_t mode, uint16_t level) {
     return uint16_t(((mode * 1024u) + level) * 8u);
 }
+// Sends the word to register 49 unless it equals the last one sent (the
+// camera flickers when the word is rewritten).
+void writeIlluminationWord(CameraContext &ctx, uint16_t word);
 int setIlluminationLevel(CameraContext &ctx, uint16_t v);
 int setIlluminationMode(CameraContext &ctx, uint16_t v);
 void replayIllumination(CameraContext &ctx);

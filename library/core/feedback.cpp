@@ -60,10 +60,7 @@ bool irisPatchMean(const DualIrisRecord &rec, const EyeResult &eye, bool vertica
 }
 
 void writeLevelWord(CameraContext &ctx, uint32_t level) {
-    const uint16_t word = illuminationWord(ctx.selected().illuminationMode, uint16_t(level));
-    if (word == ctx.register49Shadow) return;
-    ctx.register49Shadow = word;
-    regSet(ctx, kRegIlluminationWord, word);
+    writeIlluminationWord(ctx, illuminationWord(ctx.selected().illuminationMode, uint16_t(level)));
 }
 
 // A step that changed nothing ends the frame's work without a wait; one
@@ -143,10 +140,7 @@ void InitIllumination(CameraContext &ctx) {
     s = IlluminationState{}; // hold-off, last exposure and far mode start at 0
     s.indirect33 = kGainMax;
     ctx.illuminationLevel = 80;
-    if (ctx.register49Shadow != 160) {
-        ctx.register49Shadow = 160;
-        regSet(ctx, kRegIlluminationWord, 160);
-    }
+    writeIlluminationWord(ctx, 160);
     setIndirect33(ctx, uint16_t(kGainMax));
     positioningHistory().startupSkip = 3;
 }
