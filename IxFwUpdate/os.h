@@ -23,8 +23,7 @@ enum class ReadStage { Ok, Open, Alloc, Read };
 // errno elsewhere; a missing file is 2 on both).
 ReadStage readWholeFile(const std::wstring &path, std::vector<uint8_t> &bytes, uint32_t *error);
 
-// Conversions between the tool's wide strings and the platform's UTF-16.
-std::u16string toUtf16(const std::wstring &text);
+// Conversions between the platform's UTF-16, the tool's wide strings and UTF-8.
 std::wstring fromUtf16(const std::u16string &text);
 std::string toUtf8(const wchar_t *text, size_t length);
 std::wstring fromUtf8(const char *text);

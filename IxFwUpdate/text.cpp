@@ -48,22 +48,6 @@ void appendWide(std::wstring &out, char32_t c) {
 
 } // namespace
 
-std::u16string toUtf16(const std::wstring &text) {
-    std::u16string out;
-    out.reserve(text.size());
-    for (size_t i = 0; i < text.size();) {
-        char32_t c = nextCodePoint(text.data(), text.size(), i);
-        if (c >= 0x10000) {
-            c -= 0x10000;
-            out.push_back(char16_t(0xD800 + (c >> 10)));
-            out.push_back(char16_t(0xDC00 + (c & 0x3FF)));
-        } else {
-            out.push_back(char16_t(c));
-        }
-    }
-    return out;
-}
-
 std::wstring fromUtf16(const std::u16string &text) {
     std::wstring out;
     out.reserve(text.size());
